@@ -1,0 +1,2 @@
+// Entry point placeholder until the command driver lands.
+int main() { return 0; }

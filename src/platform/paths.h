@@ -8,6 +8,8 @@ struct PathName {
   const char* dir;            // pooled directory text ("." for the current one); compared by pointer
   char name[PATH_MAX_TEXT];   // name part, zero-terminated; empty when the path is a directory
 
+  bool refused = false;       // the text given was too long: the path is empty and names nothing
+
   explicit PathName(const char* text);
   PathName(const char* dir, const char* name);
   PathName(const PathName& other);
@@ -24,3 +26,30 @@ struct PathName {
 };
 
 int path_compare(const PathName& a, const PathName& b);
+
+// Text operations on path texts. Every text is zero-terminated and at most
+// PATH_MAX_TEXT - 1 bytes; longer inputs are refused, never cut.
+
+constexpr int PATH_MODE_NORMAL = 5;  // canonical form
+constexpr int PATH_MODE_FOLD = 0;    // canonical form with A-Z folded to a-z; other modes skip the character pass
+
+// Copies src into dst (they may be the same buffer, dst holds PATH_MAX_TEXT
+// bytes) in canonical form. Answers 0, or -1 when src is too long (dst is then empty).
+int path_normalize(char* dst, const char* src, int mode);
+// The canonical form (normal mode) as a heap copy to be released with free(); null when memory is short or the text is too long.
+char* path_normalize_dup(const char* text);
+
+struct SplitPath {
+  char dir[PATH_MAX_TEXT];   // directory part: "." for none, "x:." for a drive alone, "/." for the root
+  char name[PATH_MAX_TEXT];  // name part, possibly empty
+};
+// Splits text into directory and name in a shared result (valid until the next
+// call); null when the text is too long.
+const SplitPath* path_split(const char* text);
+// dir joined with name in canonical form, in a shared buffer valid until the
+// next call; null when the result would be too long.
+const char* path_join(const char* dir, const char* name);
+// The pooled copy of a directory text: one pointer per distinct text for the whole run; null when memory is short.
+const char* dir_intern(const char* text);
+// Reports a path text refused for its length as a counted error.
+void report_name_too_long(const char* text);

@@ -15,3 +15,52 @@ struct SpecNode {
 };
 
 using FileSpecList = SpecNode*;  // held by its head pointer
+
+// What is wrong with the current entry's name as found on disk.
+constexpr int DIR_NAME_OK = 0;
+constexpr int DIR_NAME_ALTERED = 1;   // its canonical form names another file (a '\\', a final '.', a line end)
+constexpr int DIR_NAME_TOO_LONG = 2;  // the directory and the name together exceed a path text
+
+// An open listing of one directory.
+struct DirScan {
+  PathName entry;       // dir: the listed directory (pooled); name: the current entry, canonical form
+  int state;            // 0 not started, 1 first entry ready, 2 listing, 3 finished
+  void* handle;         // the system's directory stream, from state 1 on
+  int nameProblem;      // DIR_NAME_* of the current entry
+  const char* rawName;  // the current name as on disk, valid until the next dir_next
+
+  explicit DirScan(const PathName& dir)
+      : entry(dir), state(0), handle(nullptr), nameProblem(DIR_NAME_OK), rawName(nullptr) {}
+};
+
+// Lists every entry of p's directory, "." and ".." included; null when it cannot be listed.
+DirScan* dir_open(const PathName& p);
+// 1 when scan->entry holds the next name, 0 at the end (also for null).
+int dir_next(DirScan* scan);
+// Ends the listing and frees it (null is allowed).
+void dir_close(DirScan* scan);
+
+// Inserts a copy of p in name order; 0 when inserted or already present, 1 when memory is short.
+int spec_insert(FileSpecList& list, const PathName& p, int flags);
+// Adds a specification, expanding it on disk when flags has SPEC_SCAN (descending
+// into directories while options.pathMode is on). 1 after an insertion or a
+// completed listing, 0 when the directory was listed before or cannot be listed.
+int spec_add(FileSpecList& list, const PathName& spec, int flags);
+// Frees every node and its path; the list is then empty.
+void spec_clear(FileSpecList& list);
+// Unlinks and frees every node matching pattern under options.pathMode; answers
+// how many. Not to be called from a spec_for_each visitor of the same list.
+int spec_remove_matching(FileSpecList& list, const PathName& pattern);
+
+using SpecVisitor = int (*)(FileSpecList& list, SpecNode* node, void* user);
+// Calls fn for every node whose low flag byte is 0 or shares a bit with
+// filter_mask (every node when filter_mask is 0); ORs set_mask into the flags
+// of nodes for which fn answered > 0. Sum of the answers, or -1 at the first negative one.
+int spec_for_each(FileSpecList& list, SpecVisitor fn, void* user, int set_mask, int filter_mask);
+
+// 1 when text matches the wildcard pattern ('*', '?', '[set]', '[!set]'), else 0.
+int wild_match(const char* text, const char* pattern);
+// Matches names alone with path_mode 0, full paths otherwise; 0 when either is null.
+int path_match(const PathName* a, const PathName* pattern, int path_mode);
+// Whether the name's extension marks an already packed file (.zip, .gz, ...).
+bool ext_in_list(const PathName& p);

@@ -1,0 +1,321 @@
+// Console output: streams, the active message catalogue, counted errors,
+// action lines, the pager, repeated characters and the progress figure.
+#include "platform/console.h"
+
+#include <unistd.h>
+
+#include <cctype>
+#include <cstring>
+#include <ctime>
+
+#include "driver/options.h"
+#include "platform/messages.h"
+
+namespace {
+
+struct ConsoleState {
+  FILE* messages = nullptr;       // ordinary output; stdout until redirected
+  FILE* errors = nullptr;         // error reports and pager prompts
+  FILE* input = nullptr;          // pager answers and user answers
+  int quiet = 0;                  // nothing reaches the message stream while set
+  int lineCounter = 0;            // newlines through the pager since its last prompt
+  int errorCount = 0;             // counted errors of the run (the exit status)
+  time_t progressStart = 0;       // the progress clock, whole seconds
+  const char* const* active = russianMessages;  // one whole language; language 0 at start
+};
+
+ConsoleState console;
+char stderrMessageBuffer[2048];   // the message stream's buffer after messages_to_stderr
+
+FILE* messages_out() { return console.messages ? console.messages : stdout; }
+FILE* errors_out() { return console.errors ? console.errors : stderr; }
+FILE* input_in() { return console.input ? console.input : stdin; }
+
+bool is_continuation_byte(unsigned char c) { return (c & 0xC0) == 0x80; }
+
+// Asks "-more- " on the error stream and waits for one answer line; 'a'
+// (either case) or the end of the input turns the pager off for the run.
+void pager_prompt() {
+  fflush(messages_out());
+  FILE* err = errors_out();
+  fputs(message_text(MSG_MORE), err);
+  fflush(err);
+
+  char line[32];
+  int answer = EOF;
+  if (fgets(line, sizeof line, input_in()) != nullptr) {
+    answer = static_cast<unsigned char>(line[0]);
+    // Drop the rest of an over-long line so it cannot answer later questions.
+    if (strchr(line, '\n') == nullptr) {
+      int c;
+      do {
+        c = fgetc(input_in());
+      } while (c != '\n' && c != EOF);
+    }
+  }
+  answer = tolower(answer);
+
+  fputs("\r       \r", err);
+  fflush(err);
+  if (answer == 'a' || answer == EOF) {
+    options.pageOutput = 0;
+    console.lineCounter = -32767;
+  } else {
+    console.lineCounter = 0;
+  }
+}
+
+void pager_put(unsigned char c) {
+  fputc(c, messages_out());
+  if (c == '\n') ++console.lineCounter;
+  if (console.lineCounter >= PAGE_LENGTH) pager_prompt();
+}
+
+void write_bytes(const void* data, int n) {
+  const unsigned char* bytes = static_cast<const unsigned char*>(data);
+  if (options.pageOutput != 0) {
+    // The pager may be turned off part way; the remaining bytes still go out.
+    for (int i = 0; i < n; ++i) pager_put(bytes[i]);
+  } else {
+    fwrite(bytes, 1, static_cast<size_t>(n), messages_out());
+  }
+  fflush(messages_out());
+}
+
+int action_message(ActionKind kind) {
+  switch (kind) {
+    case ActionKind::Add: return 1;
+    case ActionKind::Update: return 2;
+    case ActionKind::Test: return 3;
+    case ActionKind::Fresh: return 4;
+    case ActionKind::Delete: return 5;
+    case ActionKind::Extract: return 6;
+    case ActionKind::Skip: return 7;
+    case ActionKind::Comment: return 8;
+  }
+  return MSG_TO;
+}
+
+// Builds a counted-error text: the first '%' takes arg (nothing when null),
+// later '%' vanish; at most ERROR_TEXT_MAX bytes, cut before any UTF-8
+// sequence that would not fit whole.
+void build_error_text(char* out, const char* templ, const char* arg) {
+  char text[ERROR_TEXT_MAX + 2];  // one byte beyond the limit shows whether a cut happens
+  int len = 0;
+  bool substituted = false;
+  for (const char* t = templ ? templ : ""; *t != '\0' && len <= ERROR_TEXT_MAX; ++t) {
+    if (*t != '%') {
+      text[len++] = *t;
+      continue;
+    }
+    if (substituted || arg == nullptr) {
+      substituted = true;
+      continue;
+    }
+    substituted = true;
+    for (const char* a = arg; *a != '\0' && len <= ERROR_TEXT_MAX; ++a) text[len++] = *a;
+  }
+  if (len > ERROR_TEXT_MAX) {
+    len = ERROR_TEXT_MAX;
+    while (len > 0 && is_continuation_byte(static_cast<unsigned char>(text[len]))) --len;
+  }
+  memcpy(out, text, static_cast<size_t>(len));
+  out[len] = '\0';
+}
+
+int report_counted(const char* templ, const char* arg) {
+  char text[ERROR_TEXT_MAX + 1];
+  build_error_text(text, templ, arg);
+  FILE* err = errors_out();
+  fputc('\a', err);
+  fputs(text, err);
+  fflush(err);
+  fputc('\n', err);
+  fflush(err);
+  return ++console.errorCount;
+}
+
+}  // namespace
+
+void console_init() {
+  console.messages = stdout;
+  console.errors = stderr;
+  console.input = stdin;
+  console.lineCounter = 0;
+  console.progressStart = time(nullptr);
+}
+
+void console_use_streams(FILE* messages, FILE* errors, FILE* input) {
+  if (messages) console.messages = messages;
+  if (errors) console.errors = errors;
+  if (input) console.input = input;
+  console.lineCounter = 0;
+}
+
+FILE* message_stream() { return messages_out(); }
+FILE* error_stream() { return errors_out(); }
+FILE* input_stream() { return input_in(); }
+
+void select_catalog() {
+  switch (options.language) {
+    case 0: console.active = russianMessages; break;
+    case 2: console.active = germanMessages; break;
+    default: console.active = englishMessages; break;
+  }
+}
+
+const char* message_text(int number) {
+  if (number < 0 || number >= MESSAGE_COUNT) return "";
+  return console.active[number];
+}
+
+const char* catalog_text(int language, int number) {
+  if (number < 0 || number >= MESSAGE_COUNT) return "";
+  switch (language) {
+    case 0: return russianMessages[number];
+    case 1: return englishMessages[number];
+    case 2: return germanMessages[number];
+  }
+  return "";
+}
+
+const char* month_name(int month) {
+  if (month < 1 || month > 12) return "???";
+  const char* name = message_text(MSG_MONTHS);
+  for (int i = 1; i < month; ++i) name += strlen(name) + 1;
+  return name;
+}
+
+void print_text(const char* text) {
+  if (console.quiet || text == nullptr) return;
+  if (options.pageOutput != 0) {
+    write_bytes(text, static_cast<int>(strlen(text)));
+  } else {
+    fputs(text, messages_out());
+    fflush(messages_out());
+  }
+}
+
+void print_name(const char* name) {
+  if (name == nullptr) return;
+  // Names are bounded like every path text; a cut never splits a UTF-8 sequence.
+  char buffer[PATH_MAX_TEXT];
+  size_t len = strnlen(name, PATH_MAX_TEXT);
+  if (len >= PATH_MAX_TEXT) {
+    len = PATH_MAX_TEXT - 1;
+    while (len > 0 && is_continuation_byte(static_cast<unsigned char>(name[len]))) --len;
+  }
+  memcpy(buffer, name, len);
+  buffer[len] = '\0';
+  print_text(buffer);
+}
+
+void print_path(const PathName& path) {
+  char buffer[PATH_MAX_TEXT];
+  print_name(path.full_path(buffer));
+}
+
+void flush_messages() { fflush(messages_out()); }
+
+void print_action(const PathName& path, ActionKind kind) {
+  print_text(message_text(action_message(kind)));
+  if (options.pathMode) {
+    print_path(path);
+  } else {
+    print_name(path.name);
+  }
+  print_text("\t");
+}
+
+void print_action_with(const PathName& path, ActionKind kind, const char* tail) {
+  print_action(path, kind);
+  print_text(tail);
+  flush_messages();
+}
+
+int report_error(const char* text) { return report_counted(text, nullptr); }
+
+int report_error_with(const char* templ, const char* text) {
+  return report_counted(templ, text);
+}
+
+int report_error_path(const char* templ, const PathName& path) {
+  char buffer[PATH_MAX_TEXT];
+  return report_counted(templ, path.full_path(buffer));
+}
+
+int error_count() { return console.errorCount; }
+void set_error_count(int count) { console.errorCount = count; }
+
+void print_repeated(char c, int n) {
+  if (console.quiet || n <= 0) return;
+  if (options.pageOutput != 0) {
+    for (int i = 0; i < n; ++i) pager_put(static_cast<unsigned char>(c));
+    fflush(messages_out());
+    return;
+  }
+  // Straight to the handle in pieces; the stream holds nothing unwritten.
+  fflush(messages_out());
+  char piece[256];
+  memset(piece, c, sizeof piece);
+  int fd = fileno(messages_out());
+  while (n > 0) {
+    int chunk = n < static_cast<int>(sizeof piece) ? n : static_cast<int>(sizeof piece);
+    ssize_t written = write(fd, piece, static_cast<size_t>(chunk));
+    if (written <= 0) return;  // console write failures are not reported
+    n -= static_cast<int>(written);
+  }
+}
+
+void page_write(const void* data, int n) {
+  if (data == nullptr || n <= 0) return;
+  write_bytes(data, n);
+}
+
+void format_percent(int32_t total, int32_t part, char* out, bool long_form) {
+  if (total <= 0 || part <= 0) {
+    strcpy(out, long_form ? "00.0%" : " %0 ");
+    return;
+  }
+  if (part >= total) {
+    strcpy(out, long_form ? " 100%" : "%100");
+    return;
+  }
+  while (total > 2000000) {
+    total >>= 1;
+    part >>= 1;
+  }
+  int32_t m = part * 1000 / total;
+  // Halving can make part equal total; the figure stays below 100%.
+  if (m > 999) m = 999;
+  char hundreds = static_cast<char>('0' + m / 100);
+  char tens = static_cast<char>('0' + (m / 10) % 10);
+  if (long_form) {
+    out[0] = hundreds;
+    out[1] = tens;
+    out[2] = '.';
+    out[3] = static_cast<char>('0' + m % 10);
+    out[4] = '%';
+    out[5] = '\0';
+  } else {
+    out[0] = ' ';
+    out[1] = '%';
+    out[2] = hundreds;
+    out[3] = tens;
+    out[4] = '\0';
+  }
+}
+
+void progress_reset() { console.progressStart = time(nullptr); }
+
+long progress_ticks() {
+  return static_cast<long>(time(nullptr) - console.progressStart) * 18;
+}
+
+void messages_to_stderr() {
+  console.messages = stderr;
+  setvbuf(stderr, stderrMessageBuffer, _IOFBF, sizeof stderrMessageBuffer);
+}
+
+void set_quiet(int flag) { console.quiet = flag; }
+int is_quiet() { return console.quiet; }

@@ -1,0 +1,434 @@
+// The buffered file object: opening, block changes, bulk reads and writes,
+// seeks, write-back and the value readers and writers.
+#include "platform/iofile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "driver/options.h"
+#include "platform/console.h"
+
+IoFile* ioStandardOutput = nullptr;
+
+namespace {
+
+constexpr unsigned READ_CAPACITY = 32768;
+constexpr unsigned WRITE_CAPACITY = 65536;
+constexpr unsigned SMALL_CAPACITY = 8192;
+constexpr int STANDARD_OUTPUT_LENGTH = 2000000000;
+
+// Reads until n bytes arrived or the file ends; a failed read counts as no data.
+int read_full(int handle, unsigned char* dst, int n) {
+  int got = 0;
+  while (got < n) {
+    ssize_t r = ::read(handle, dst + got, static_cast<size_t>(n - got));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    got += static_cast<int>(r);
+  }
+  return got;
+}
+
+// Writes all n bytes unless the system refuses; answers the count written.
+int write_full(int handle, const unsigned char* src, int n) {
+  int put = 0;
+  while (put < n) {
+    ssize_t r = ::write(handle, src + put, static_cast<size_t>(n - put));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    put += static_cast<int>(r);
+  }
+  return put;
+}
+
+// The fields take 32 bytes, so an object with its buffer is capacity + 32 bytes.
+IoFile* allocate(unsigned capacity) {
+  void* memory = std::malloc(sizeof(IoFile) + capacity);
+  if (!memory) {
+    capacity = SMALL_CAPACITY;
+    memory = std::malloc(sizeof(IoFile) + capacity);
+    if (!memory) return nullptr;
+  }
+  IoFile* f = static_cast<IoFile*>(memory);
+  f->pos = 0;
+  f->handle = -1;
+  f->fill = 0;
+  f->flags = 0;
+  f->base = 0;
+  f->length = 0;
+  f->extent = 0;
+  f->capacity = capacity;
+  return f;
+}
+
+// Loads the block at f->base. In update mode the part of the buffer past the
+// file's data is cleared, so a gap left by a seek is written back as zeros
+// rather than as bytes of an earlier block.
+void load_block(IoFile* f) {
+  int cap = static_cast<int>(f->capacity);
+  if (::lseek(f->handle, f->base, SEEK_SET) < 0)
+    f->fill = 0;
+  else
+    f->fill = read_full(f->handle, f->buffer, cap);
+  if (f->flags & IO_UPDATE) std::memset(f->buffer + f->fill, 0, static_cast<size_t>(cap - f->fill));
+}
+
+// Moves to the block after the current one; -1 when that fails or would lie
+// beyond the largest offset an int holds.
+int seek_next_block(IoFile* f) {
+  if (f->base > INT_MAX - static_cast<int>(f->capacity)) {
+    f->flags |= IO_WRITE_ERROR;
+    return -1;
+  }
+  return io_seek(f, f->base + static_cast<int>(f->capacity), 0);
+}
+
+int byte_or_ff(IoFile* f, int* missing) {
+  int c = io_get_byte(f);
+  if (c >= 0) return c;
+  ++*missing;
+  return 0xFF;
+}
+
+}  // namespace
+
+IoFile* io_open(const char* name, int mode) {
+  if (!name || std::strlen(name) > static_cast<size_t>(IO_NAME_MAX)) return nullptr;
+  int access = mode & 0x0F;
+  bool direct = (mode & IO_MODE_DIRECT) != 0;
+  if (access != IO_MODE_READ && access != IO_MODE_WRITE && access != IO_MODE_CREATE) return nullptr;
+
+  unsigned capacity = direct ? SMALL_CAPACITY : (mode == IO_MODE_READ ? READ_CAPACITY : WRITE_CAPACITY);
+  IoFile* f = allocate(capacity);
+  if (!f) return nullptr;
+
+  if (access == IO_MODE_READ) {
+    f->flags = IO_READ;
+    f->handle = ::open(name, O_RDONLY | O_CLOEXEC);
+    struct stat st;
+    if (f->handle >= 0 && (::fstat(f->handle, &st) != 0 || S_ISDIR(st.st_mode))) {
+      ::close(f->handle);   // a directory has no content to read
+      f->handle = -1;
+    }
+    if (f->handle < 0) {
+      std::free(f);
+      return nullptr;
+    }
+    if (direct) {
+      f->flags = IO_READ | IO_DIRECT;
+      return f;
+    }
+    off_t end = ::lseek(f->handle, 0, SEEK_END);
+    f->length = end < 0 ? 0 : (end > INT_MAX ? INT_MAX : static_cast<int>(end));
+    load_block(f);
+    f->extent = static_cast<unsigned>(f->fill);
+    return f;
+  }
+
+  f->flags = IO_UPDATE;
+  int openFlags = O_RDWR | O_CLOEXEC;
+  if (access == IO_MODE_CREATE) openFlags |= O_CREAT | O_TRUNC;
+  f->handle = ::open(name, openFlags, 0666);
+  if (f->handle < 0) {
+    std::free(f);
+    return nullptr;
+  }
+  if (direct) {
+    f->flags = IO_UPDATE | IO_DIRECT;
+    return f;
+  }
+  // The first block counts as entered: an existing file's bytes are loaded.
+  load_block(f);
+  f->extent = static_cast<unsigned>(f->fill);
+  return f;
+}
+
+IoFile* io_open_path(const PathName& path, int mode) {
+  char full[PATH_MAX_TEXT];
+  path.full_path(full);
+  return io_open(full, mode);
+}
+
+int io_stdout() {
+  if (ioStandardOutput) return 0;
+  void* memory = std::malloc(sizeof(IoFile) + SMALL_CAPACITY);
+  if (!memory) return 1;
+  IoFile* f = static_cast<IoFile*>(memory);
+  f->pos = 0;
+  f->handle = 1;
+  f->fill = static_cast<int>(SMALL_CAPACITY);
+  f->flags = IO_STANDARD | IO_SEQUENTIAL | IO_UPDATE;
+  f->base = 0;
+  f->length = STANDARD_OUTPUT_LENGTH;
+  f->extent = 0;
+  f->capacity = SMALL_CAPACITY;
+  ioStandardOutput = f;
+  return 0;
+}
+
+int io_close(IoFile* f) {
+  if (!f) return 0;
+  int result = (f->flags & IO_DIRECT) ? 0 : io_flush(f);
+  if (f->flags & IO_STANDARD) return result;
+  // A write error may only show when the handle is closed.
+  if (::close(f->handle) != 0 && (f->flags & IO_UPDATE)) result = -1;
+  std::free(f);
+  return result;
+}
+
+int io_refill(IoFile* f) {
+  int cap = static_cast<int>(f->capacity);
+  if (f->fill < cap || (f->flags & (IO_SEQUENTIAL | IO_DIRECT)) || f->base > INT_MAX - cap) {
+    f->flags |= IO_EOF;
+    return -1;
+  }
+  if (f->flags & IO_UPDATE) {
+    // Leaving a block that may hold written bytes: go through the seek so the
+    // block is written back first.
+    if (seek_next_block(f) < 0 || f->fill == 0) {
+      f->flags |= IO_EOF;
+      return -1;
+    }
+  } else {
+    f->base += cap;
+    load_block(f);
+    f->pos = 0;
+    if (f->fill == 0) {
+      f->flags |= IO_EOF;
+      return -1;
+    }
+  }
+  f->flags &= ~IO_EOF;
+  f->pos = 1;
+  return f->buffer[0];
+}
+
+int io_put_byte_slow(IoFile* f, int b) {
+  if (seek_next_block(f) == -1 && !(f->flags & IO_SEQUENTIAL)) return -1;
+  // A standard-output block that could not be written out is dropped; the
+  // error flag stays set for the caller to see.
+  if (f->pos >= static_cast<int>(f->capacity)) f->pos = 0;
+  f->buffer[f->pos++] = static_cast<unsigned char>(b);
+  return b & 0xFF;
+}
+
+int io_read(IoFile* f, void* buf, int n) {
+  if (!f || n < 0) return -1;
+  unsigned char* dst = static_cast<unsigned char*>(buf);
+  if (f->flags & IO_DIRECT) {
+    int got = 0;
+    while (got < n) {
+      ssize_t r = ::read(f->handle, dst + got, static_cast<size_t>(n - got));
+      if (r < 0 && errno == EINTR) continue;
+      if (r < 0) return got > 0 ? got : -1;
+      if (r == 0) break;
+      got += static_cast<int>(r);
+    }
+    return got;
+  }
+  int done = 0;
+  while (done < n) {
+    int available = f->fill - f->pos;
+    if (available > 0) {
+      int chunk = n - done < available ? n - done : available;
+      std::memcpy(dst + done, f->buffer + f->pos, static_cast<size_t>(chunk));
+      f->pos += chunk;
+      done += chunk;
+    }
+    if (done < n) {
+      int c = io_refill(f);
+      if (c < 0) return done;
+      dst[done++] = static_cast<unsigned char>(c);
+    }
+  }
+  return done;
+}
+
+int io_write(IoFile* f, const void* data, int n) {
+  if (!f || (f->flags & (IO_EOF | IO_WRITE_ERROR)) || n <= 0) return 0;
+  const unsigned char* src = static_cast<const unsigned char*>(data);
+  if (f->flags & IO_DIRECT) {
+    int put = 0;
+    while (put < n) {
+      ssize_t r = ::write(f->handle, src + put, static_cast<size_t>(n - put));
+      if (r < 0 && errno == EINTR) continue;
+      if (r < 0) return put > 0 ? put : -1;
+      if (r == 0) break;
+      put += static_cast<int>(r);
+    }
+    return put;
+  }
+  int cap = static_cast<int>(f->capacity);
+  int done = 0;
+  while (done < n) {
+    if (f->pos >= cap && seek_next_block(f) == -1) return done;
+    if (f->pos >= cap) return done;   // a failed standard-output block change
+    int room = cap - f->pos;
+    int chunk = n - done < room ? n - done : room;
+    std::memcpy(f->buffer + f->pos, src + done, static_cast<size_t>(chunk));
+    f->pos += chunk;
+    done += chunk;
+    if (f->pos == cap && seek_next_block(f) == -1) return done;
+  }
+  return done;
+}
+
+int io_console_write(IoFile* f, const void* data, int n) {
+  if (f && f == ioStandardOutput && n >= 0 && ::isatty(1)) {
+    // Bytes already in the object go out first, so the order is kept.
+    if (f->pos > 0) io_flush(f);
+    if (options.pageOutput)
+      page_write(data, n);
+    else
+      write_full(1, static_cast<const unsigned char*>(data), n);
+    return n;
+  }
+  return io_write(f, data, n);
+}
+
+int io_seek(IoFile* f, int offset, int origin) {
+  if (!f || (origin != 0 && origin != 1)) return -1;
+  f->flags &= ~IO_EOF;
+  if (f->flags & IO_DIRECT) {
+    off_t r = ::lseek(f->handle, offset, origin == 0 ? SEEK_SET : SEEK_CUR);
+    return r < 0 || r > INT_MAX ? -1 : static_cast<int>(r);
+  }
+  int previous = f->base + f->pos;
+  long long wanted = origin == 0 ? offset : static_cast<long long>(offset) + previous;
+  if (wanted < 0) {
+    io_flush(f);
+    return -1;
+  }
+  if (wanted > INT_MAX) return -1;
+  int target = static_cast<int>(wanted);
+  bool writable = (f->flags & (IO_UPDATE | IO_SEQUENTIAL)) != 0;
+  if (target > f->length && !writable) {
+    f->flags |= IO_EOF;
+    return -1;
+  }
+  int cap = static_cast<int>(f->capacity);
+  int newbase = target - target % cap;
+  if (writable) {
+    if (newbase != f->base) {
+      if (io_flush(f) == -1) return -1;
+      f->extent = f->capacity;
+    } else if (f->extent < static_cast<unsigned>(f->pos)) {
+      f->extent = static_cast<unsigned>(f->pos);
+    }
+  }
+  f->pos = target % cap;
+  if (f->flags & IO_SEQUENTIAL) return 0;
+  if (newbase == f->base) return previous;
+  f->base = newbase;
+  load_block(f);
+  if (f->extent > static_cast<unsigned>(f->fill)) f->extent = static_cast<unsigned>(f->fill);
+  return previous;
+}
+
+int io_tell(IoFile* f) {
+  if (!f) return -1;
+  if (f->flags & IO_DIRECT) {
+    off_t r = ::lseek(f->handle, 0, SEEK_CUR);
+    return r < 0 || r > INT_MAX ? -1 : static_cast<int>(r);
+  }
+  return f->base + f->pos;
+}
+
+int io_flush(IoFile* f) {
+  if (!f || (f->flags & (IO_DIRECT | IO_READ))) return 0;
+  if (f->flags & IO_SEQUENTIAL) {
+    if (write_full(f->handle, f->buffer, f->pos) < f->pos) {
+      f->flags |= IO_WRITE_ERROR;
+      return -1;
+    }
+    f->pos = 0;
+    return 0;
+  }
+  if (f->flags & IO_UPDATE) {
+    int n = static_cast<int>(f->extent) > f->pos ? static_cast<int>(f->extent) : f->pos;
+    if (::lseek(f->handle, f->base, SEEK_SET) < 0 || write_full(f->handle, f->buffer, n) < n) {
+      f->flags |= IO_WRITE_ERROR;
+      return -1;
+    }
+    f->flags &= ~IO_WRITE_ERROR;
+  }
+  return 0;
+}
+
+int io_at_end(IoFile* f) {
+  return !f || (f->flags & IO_EOF) != 0;
+}
+
+int io_read_be16(IoFile* f) {
+  int missing = 0;
+  int hi = byte_or_ff(f, &missing);
+  int lo = byte_or_ff(f, &missing);
+  return missing == 2 ? -1 : (hi << 8) | lo;
+}
+
+int io_read_le16(IoFile* f) {
+  int missing = 0;
+  int lo = byte_or_ff(f, &missing);
+  int hi = byte_or_ff(f, &missing);
+  return missing == 2 ? -1 : (hi << 8) | lo;
+}
+
+int io_read_be32(IoFile* f) {
+  int missing = 0;
+  uint32_t v = 0;
+  for (int i = 0; i < 4; ++i) v = (v << 8) | static_cast<uint32_t>(byte_or_ff(f, &missing));
+  return static_cast<int>(v);
+}
+
+int io_read_le32(IoFile* f) {
+  int missing = 0;
+  uint32_t v = 0;
+  for (int i = 0; i < 4; ++i) v |= static_cast<uint32_t>(byte_or_ff(f, &missing)) << (8 * i);
+  return static_cast<int>(v);
+}
+
+int io_read_be16_strict(IoFile* f) {
+  int hi = io_get_byte(f);
+  if (hi < 0) return -1;
+  int lo = io_get_byte(f);
+  if (lo < 0) return 0xFFFF;
+  return (hi << 8) | lo;
+}
+
+namespace {
+
+// Stores the low `count` bytes of v, most significant first when bigEndian.
+int put_value(IoFile* f, uint32_t v, int count, bool bigEndian) {
+  for (int i = 0; i < count; ++i) {
+    int shift = bigEndian ? 8 * (count - 1 - i) : 8 * i;
+    if (io_put_byte(f, static_cast<int>((v >> shift) & 0xFF)) < 0) return -1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int io_write_be16(IoFile* f, int v) { return put_value(f, static_cast<uint32_t>(v), 2, true); }
+int io_write_le16(IoFile* f, int v) { return put_value(f, static_cast<uint32_t>(v), 2, false); }
+int io_write_be32(IoFile* f, int v) { return put_value(f, static_cast<uint32_t>(v), 4, true); }
+int io_write_le32(IoFile* f, int v) { return put_value(f, static_cast<uint32_t>(v), 4, false); }
+
+void io_truncate(IoFile* f, int offset) {
+  if (!f || offset < 0 || !(f->flags & IO_UPDATE) || (f->flags & IO_SEQUENTIAL)) return;
+  // Cut the file at offset; the current block must not write the cut bytes back.
+  if (!(f->flags & IO_DIRECT)) {
+    io_flush(f);
+    int keep = offset - f->base;
+    if (keep < 0) keep = 0;
+    if (static_cast<int>(f->extent) > keep) f->extent = static_cast<unsigned>(keep);
+    if (f->pos > keep) f->pos = keep;
+    if (f->fill > keep) f->fill = keep;
+  }
+  if (::ftruncate(f->handle, offset) != 0) f->flags |= IO_WRITE_ERROR;
+}

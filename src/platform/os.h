@@ -1,0 +1,54 @@
+// Operating-system services: file-system calls on PathNames, file status, free
+// space, temporary-name digits, answers read from standard input, and hooks.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/paths.h"
+
+constexpr int FS_TYPE_MASK = 0xF000;
+constexpr int FS_TYPE_DIRECTORY = 0x4000;
+constexpr int FS_TYPE_REGULAR = 0x8000;
+constexpr int FS_READABLE = 0x0100;
+constexpr int FS_WRITABLE = 0x0080;
+constexpr int FS_EXECUTABLE = 0x0040;
+
+struct FileStatus {
+  int mode;            // type (mode & 0xF000) and permission bits FS_READABLE/WRITABLE/EXECUTABLE
+  int uid;             // owner; 0 on this platform
+  int gid;             // group; 0 on this platform
+  int size;            // length in bytes (clamped to 2147483647)
+  int atime;           // last access, seconds since 1970-01-01 00:00 UTC
+  int mtime;           // last modification, same unit
+  int ctime;           // creation (status change here), same unit
+  uint16_t nlink;      // link count
+  uint8_t spare;       // always 0
+
+  bool is_directory() const { return (mode & FS_TYPE_MASK) == FS_TYPE_DIRECTORY; }
+  bool is_regular() const { return (mode & FS_TYPE_MASK) == FS_TYPE_REGULAR; }
+};
+
+int path_stat(const PathName& path, FileStatus& out);   // 0, or -1 (out untouched but spare)
+int path_mkdir(const PathName& path);                   // 0 or -1
+int path_rmdir(const PathName& path);                   // 0 or -1
+int path_unlink(const PathName& path);                  // 0 or -1
+int path_rename(const PathName& from, const PathName& to);  // 0 or -1
+int path_chmod(const PathName& path, int mode);         // only FS_WRITABLE has an effect; 0 or -1
+int path_set_time(const PathName& path, int64_t atime, int64_t mtime);  // seconds since 1970; 0 or -1
+
+int disk_free(const PathName& path);     // free bytes where path lies, at most 2147483647
+void make_temp_name(char* templ);        // first six 'X' become the process-id digits
+
+// Reads one line (at most 79 characters) from standard input and copies at most
+// n characters of it into dst, as strncpy does; at end of input the answer is empty.
+void read_answer_line(char* dst, int n);
+// Reads one line from standard input and answers its first character, folded to
+// lower case; '\n' for an empty line, 'n' (a refusal) at end of input.
+int read_key();
+
+int starts_with(const char* text, const char* prefix);  // 1 or 0; an empty prefix matches
+char* str_dup(const char* text);                         // heap copy, or null
+
+int make_link(const char* target, const PathName& path);  // links are not created here: -1
+void set_owner(const PathName& path, int uid, int gid);   // does nothing here
+char* get_password_string();                              // counted error, null

@@ -1,0 +1,464 @@
+// The command line: arguments, response files, the command letter, the
+// switches, the archive-kind table and the consistency checks of the switches.
+#include "driver/cmdline.h"
+
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <strings.h>
+#include <new>
+
+#include "platform/console.h"
+#include "platform/iofile.h"
+#include "platform/os.h"
+
+namespace {
+
+// Texts of this module that have no catalogue number.
+const char* const kResponseTooDeep = "%: response files nested too deeply";
+
+int responseDepth = 0;        // response files being read, one inside the other
+int refusedSwitchNames = 0;   // names of -c@, -e, -o, -w refused for their length
+
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == 0; }
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+struct KindWord {
+  const char* word;
+  int index;
+};
+const KindWord kKindWords[] = {
+    {"kvn", 0}, {"exe", 0}, {"kvx", 2}, {"arj", 3}, {"zip", 4}, {"lzh", 5}, {"tar", 6},
+};
+const char* const kDefaultExtensions[ARCHIVE_KIND_COUNT] = {
+    ".kvn", ".kv2", ".kvx", ".arj", ".zip", ".lzh", "", "",
+};
+
+void select_language(int language) {
+  options.language = language;
+  select_catalog();   // every later message, parse errors included, in that language
+}
+
+// A PathName for the name argument of a switch; null (after the path code's
+// report) when the name is refused for its length.
+PathName* switch_path(const char* text) {
+  PathName* path = new (std::nothrow) PathName(text);
+  if (!path) fatal_error(message_text(MSG_NO_MEMORY));
+  if (path->refused) {
+    delete path;
+    ++refusedSwitchNames;
+    return nullptr;
+  }
+  return path;
+}
+
+void replace_path(PathName*& field, const char* text) {
+  delete field;
+  field = switch_path(text);
+}
+
+// "-v": 1450000 alone; digits accumulate in decimal (other characters are
+// skipped) until 'b' (x512) or 'k' (x1024) ends the number; "-vf" fills the
+// disk. Sizes beyond the 32-bit range stay at the largest one.
+int volume_size_from(const char* arg) {
+  if (arg[0] == 'f') return -1;
+  if (!is_digit(arg[0])) return 1450000;
+  int64_t size = 0;
+  for (const char* p = arg; *p; ++p) {
+    if (is_digit(*p)) {
+      size = size * 10 + (*p - '0');
+    } else if (*p == 'b' || *p == 'B') {
+      size *= 512;
+      break;
+    } else if (*p == 'k' || *p == 'K') {
+      size *= 1024;
+      break;
+    }
+    if (size > INT32_MAX) size = INT32_MAX;
+  }
+  return size > INT32_MAX ? INT32_MAX : static_cast<int>(size);
+}
+
+unsigned confirm_mask_from(const char* letters) {
+  if (*letters == 0) return 0xffff;
+  static const char kLetters[] = "dafurxw";   // bit 0x01, 0x02, ... in this order
+  unsigned mask = 0;
+  for (const char* p = letters; *p; ++p) {
+    const char* hit = strchr(kLetters, *p);
+    if (hit) mask |= 1u << (hit - kLetters);
+  }
+  return mask;
+}
+
+void unknown_switch(const char* fromLetter) { report_error_with(message_text(9), fromLetter); }
+
+}  // namespace
+
+int refused_switch_name_count() { return refusedSwitchNames; }
+
+bool command_is_modifying(int command) {
+  switch (command) {
+    case Add: case Create: case Delete: case Fresh: case HelpNoLetter10: case Update: case CommandCaret:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool command_is_help(int command) {
+  switch (command) {
+    case HelpNoLetter3: case Help: case CommandJ: case HelpNoLetter8: case HelpNoLetter10:
+    case CommandEquals: case CommandCaret:
+      return true;
+    default:
+      return false;
+  }
+}
+
+int command_spec_flags(int command) {
+  switch (command) {
+    case Add: case Create: case Update:
+      return SPEC_SCAN;
+    case Delete: case Fresh: case HelpNoLetter8: case List: case HelpNoLetter10: case ListO:
+    case Print: case Test: case Extract: case CommandEquals:
+      return SPEC_MATCH;
+    default:
+      return 0;
+  }
+}
+
+const char* default_extension(int kindIndex) {
+  if (kindIndex < 0 || kindIndex >= ARCHIVE_KIND_COUNT) return "";
+  return kDefaultExtensions[kindIndex];
+}
+
+int kind_index_of(const char* word) {
+  for (const KindWord& k : kKindWords) {
+    if (strcasecmp(word, k.word) == 0) return k.index;
+  }
+  return 7;
+}
+
+void set_kind_from_extension(const char* word) {
+  if (options.archiveKindFixed) return;
+  options.archiveKindIndex = kind_index_of(word);
+  if (strcasecmp(word, "exe") == 0) options.ignoreTextFlags = 1;
+  ++options.archiveKindFixed;
+}
+
+void add_name(const char* text) {
+  if (options.nameCount >= options.nameCapacity) {
+    int capacity = options.nameCapacity + 32;
+    char** names = static_cast<char**>(realloc(options.names, sizeof(char*) * capacity));
+    if (names) options.names = names;
+    unsigned char* flags = names ? static_cast<unsigned char*>(realloc(options.nameTextFlags, capacity)) : nullptr;
+    if (flags) options.nameTextFlags = flags;
+    if (!names || !flags) {
+      report_error_with(message_text(22), text);
+      return;
+    }
+    options.nameCapacity = capacity;
+  }
+  char* copy = str_dup(text);
+  if (!copy) {
+    report_error_with(message_text(22), text);
+    return;
+  }
+  options.names[options.nameCount] = copy;
+  options.nameTextFlags[options.nameCount] = options.textMode ? 1 : 0;
+  ++options.nameCount;
+}
+
+void parse_argument(const char* text, int position) {
+  if (position == 1) {
+    parse_command(text);
+  } else if (text[0] == '@') {
+    read_response_file(text + 1, position);
+  } else if (text[0] == '-' && text[1] == '-') {
+    add_name(text + 1);
+  } else if (text[0] == '-') {
+    parse_switch(text);
+  } else {
+    add_name(text);
+  }
+}
+
+void read_response_file(const char* path, int base) {
+  if (responseDepth >= RESPONSE_FILE_DEPTH_MAX) {
+    report_error_with(kResponseTooDeep, path);
+    return;
+  }
+  IoFile* file = io_open(path, IO_MODE_READ);
+  if (!file) {
+    report_error_with(message_text(12), path);
+    return;
+  }
+  char* text = static_cast<char*>(malloc(RESPONSE_FILE_BYTES + 1));
+  if (!text) {
+    io_close(file);
+    fatal_error(message_text(MSG_NO_MEMORY));
+  }
+  int length = io_read(file, text, RESPONSE_FILE_BYTES);
+  io_close(file);
+  if (length < 0) length = 0;
+  text[length] = 0;
+
+  // Words are maximal runs of anything but blanks, tabs, line ends and NUL.
+  ++responseDepth;
+  int k = 0;
+  int i = 0;
+  while (i < length) {
+    while (i < length && is_blank(text[i])) ++i;
+    if (i >= length) break;
+    int start = i;
+    while (i < length && !is_blank(text[i])) ++i;
+    text[i] = 0;
+    parse_argument(text + start, base + k);
+    ++k;
+    ++i;
+  }
+  --responseDepth;
+  free(text);
+}
+
+void parse_command(const char* text) {
+  const char* t = text;
+  if (*t == '-' || *t == '/') ++t;
+  switch (t[0]) {
+    case '?':
+    case 'h':
+      options.command = Help;
+      if (t[1] == 'e') select_language(1);
+      if (t[1] == 'r') select_language(0);
+      return;   // anything else after the letter is ignored
+    case 'c':
+      break;
+    case 'a':
+      options.command = Add;
+      break;
+    case 'm':
+      options.command = Add;
+      options.moveFiles = 1;
+      break;
+    case 'n':
+      options.command = Create;
+      break;
+    case 'b':
+      options.command = Create;
+      options.pathMode = 1;
+      options.testAfter = 1;
+      options.level = -2;
+      break;
+    case 'd':
+      options.command = Delete;
+      break;
+    case 'f':
+      options.command = Fresh;
+      options.pathMode = 1;
+      break;
+    case 'j':
+      options.command = CommandJ;
+      break;
+    case 'l':
+      options.command = List;
+      options.listLayout = 1;
+      break;
+    case 'v':
+      options.command = List;
+      options.listLayout = 0;
+      break;
+    case '(':
+      options.command = List;
+      options.listLayout = 2;
+      break;
+    case 'o':
+      options.command = ListO;
+      break;
+    case 'p':
+      options.command = Print;
+      messages_to_stderr();
+      if (io_stdout() != 0) fatal_error(message_text(MSG_NO_MEMORY));
+      break;
+    case 't':
+      options.command = Test;
+      options.testAfter = 1;
+      break;
+    case 'u':
+      options.command = Update;
+      break;
+    case 'e':
+      options.command = Extract;
+      options.pathMode = 0;
+      break;
+    case 'x':
+      options.command = Extract;
+      options.pathMode = 1;
+      break;
+    case '=':
+      options.command = CommandEquals;
+      break;
+    case '^':
+      options.command = CommandCaret;
+      break;
+    case 's':
+      options.command = CommandS;
+      break;
+    default:
+      report_error_with(message_text(9), t);
+      break;
+  }
+  if (t[0] != 0 && t[1] != 0) report_error_with(message_text(10), t);
+}
+
+void parse_switch(const char* text) {
+  const char letter = text[1];
+  if (letter == 0) {
+    unknown_switch(text + 1);
+    return;
+  }
+  const char* arg = text + 2;
+  switch (letter) {
+    case '+':
+      if (arg[0] == '+') {
+        options.highMethodOrder = arg[1] == '3' ? 3 : arg[1] == '5' ? 5 : 4;
+      } else if (arg[0] == 0 || arg[0] == '0') {
+        options.level = 2;
+      } else if (arg[0] == '1') {
+        options.level = 1;
+      } else if (arg[0] == '3') {
+        options.level = -1;
+      } else if (arg[0] == '4') {
+        options.level = -2;
+      }
+      break;
+    case '5':
+      ++options.methodFive;
+      break;
+    case '/':
+      ++options.stripLeadingSlash;
+      break;
+    case 'S':
+      options.silent = 1;
+      set_quiet(1);
+      break;
+    case 'a':
+      ++options.pageOutput;
+      break;
+    case 'b':
+      ++options.blockMode;
+      break;
+    case 'c':
+      if (arg[0] == '@') {
+        replace_path(options.commentFile, arg + 1);
+        ++options.commentFileCount;
+      } else if (arg[0] == 'g') {
+        ++options.editArchiveComment;
+      } else if (arg[0] == 'l') {
+        ++options.commentPerFile;
+      } else if (arg[0] == 's') {
+        options.showArchiveComment = 0;
+      } else {
+        unknown_switch(text + 1);
+      }
+      break;
+    case 'd':
+      ++options.dirBlock;
+      break;
+    case 'e':
+      if (options.exclusionCount < MAX_EXCLUSIONS) {
+        PathName* path = switch_path(arg);
+        if (path) options.exclusions[options.exclusionCount++] = path;
+      }
+      break;
+    case 'f':
+      options.freshOnly = 1;
+      break;
+    case 'g':
+      // A password is accepted and not used; without one the system is asked for it.
+      if (arg[0] >= '0' && arg[0] <= '2' && arg[1] == 0) get_password_string();
+      break;
+    case 'i':
+      set_kind_from_extension(arg);
+      break;
+    case 'j':
+      if (arg[0] == 'b') {
+        options.textMode = 0;
+      } else if (arg[0] == 't') {
+        options.textMode = 1;
+      } else if (arg[0] == 'c') {
+        options.narrowWindow = 1;
+      } else if (arg[0] == 'm' || arg[0] == 'u') {
+        ++options.allowWildcardModify;
+      } else {
+        unknown_switch(text + 1);
+      }
+      break;
+    case 'k':
+      options.keepBroken = 1;
+      break;
+    case 'l':
+      if (arg[0] == 'r' && arg[1] == 'u') select_language(0);
+      if (arg[0] == 'e' && arg[1] == 'n') select_language(1);
+      break;
+    case 'm':
+      options.moveFiles = 1;
+      break;
+    case 'n':
+    case 'p':
+      break;
+    case 'o':
+      replace_path(options.outputDirectory, arg);
+      break;
+    case 'q':
+      options.confirmMask |= confirm_mask_from(arg);
+      break;
+    case 'r':
+      options.pathMode = 1;
+      break;
+    case 's':
+      ++options.ignoreTextFlags;
+      break;
+    case 't':
+      options.testAfter = 1;
+      break;
+    case 'u':
+      options.updateOnly = 1;
+      break;
+    case 'v':
+      options.volumeSize = volume_size_from(arg);
+      break;
+    case 'w':
+      replace_path(options.workDirectory, arg);
+      break;
+    case 'y':
+      ++options.assumeYes;
+      break;
+    case 'z':
+      ++options.storePackedExtensions;
+      break;
+    default:
+      unknown_switch(text + 1);
+      break;
+  }
+}
+
+void check_options() {
+  if (options.methodFive) options.highMethodOrder = 0;
+  if (options.highMethodOrder != 0 && options.volumeSize != 0) report_error(message_text(76));
+  if (options.updateOnly && options.freshOnly) options.freshOnly = 0;
+  if (options.blockMode) {
+    if (options.dirBlock) report_error(message_text(13));
+    if (options.archiveKindIndex != 0) report_error(message_text(14));
+  } else if (options.dirBlock && options.archiveKindIndex != 0) {
+    report_error(message_text(14));
+  }
+  if (command_is_modifying(options.command) && options.archiveKindIndex != 0 && options.archiveKindIndex != 2) {
+    report_error(message_text(15));
+  }
+  if (options.command == Extract) {
+    if (options.updateOnly) options.extractOverwriteMode = 4;
+    if (options.freshOnly) options.extractOverwriteMode = 5;
+  }
+  if (error_count() != 0) exit(1);
+}

@@ -1,0 +1,43 @@
+// The command line: arguments, response files, the command letter, the
+// switches, the archive-kind table and the consistency checks of the switches.
+#pragma once
+
+#include "driver/options.h"
+
+// Position given to the words of the options file: far below 1, so that none
+// of them can become the command.
+constexpr int OPTIONS_FILE_BASE = -32767;
+// Response files may name further response files down to this depth.
+constexpr int RESPONSE_FILE_DEPTH_MAX = 16;
+// Bytes of a response file that are read; the rest is ignored.
+constexpr int RESPONSE_FILE_BYTES = 4096;
+
+// Classifies one argument; position 1 marks the command argument.
+void parse_argument(const char* text, int position);
+// Feeds the words of a response file to parse_argument with positions base, base+1, ...
+void read_response_file(const char* path, int base);
+// The command argument: a letter, optionally after one '-' or '/'.
+void parse_command(const char* text);
+// One switch; text begins with '-'.
+void parse_switch(const char* text);
+// Appends a name (copied) with the current text mode.
+void add_name(const char* text);
+// Takes the archive kind from an extension word unless a kind was fixed already.
+void set_kind_from_extension(const char* word);
+// The consistency checks of the switches; ends the process with status 1
+// when any error has been counted.
+void check_options();
+// Names of switches (-c@, -e, -o, -w) refused for their length while the
+// command line was read; each was reported and the run must not go on with it.
+int refused_switch_name_count();
+
+// The three fixed sets of command codes.
+bool command_is_modifying(int command);   // temporary names, kvn/kvx only, no wildcard archives
+bool command_is_help(int command);        // shows the full help
+int command_spec_flags(int command);      // SPEC_SCAN, SPEC_MATCH or 0 for the file specifications
+
+constexpr int ARCHIVE_KIND_COUNT = 8;     // indexes of the extension table, 7 = detect
+// The extension given to an archive name without one (with its dot; "" for none).
+const char* default_extension(int kindIndex);
+// The extension-table index a word selects (case-insensitive); 7 for any other word.
+int kind_index_of(const char* word);

@@ -1,0 +1,302 @@
+// The start-up sequence of kvx: banner, options file, command line, archive
+// name, file specifications, temporary names, dispatch and the exit status.
+#include "driver/entry.h"
+
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <strings.h>
+#include <new>
+
+#include "archive/resources.h"
+#include "driver/cmdline.h"
+#include "driver/dispatch.h"
+#include "platform/console.h"
+#include "platform/os.h"
+
+#if defined(__clang__)
+#define KVX_TOOLCHAIN "clang " __clang_version__ " "
+#elif defined(__GNUC__)
+#define KVX_TOOLCHAIN "gcc " __VERSION__ " "
+#else
+#define KVX_TOOLCHAIN "c++ "
+#endif
+
+namespace {
+
+const char kBanner[] = "Packing program KVX 2.3 for DOS,*NIX,NT/95 " KVX_TOOLCHAIN "Apr 29 1997\n";
+const char* const kEmptyArchiveName = "empty archive name";
+
+char programPathBuffer[4096];
+
+const char* find_program_path(const char* argv0) {
+  ssize_t n = readlink("/proc/self/exe", programPathBuffer, sizeof programPathBuffer - 1);
+  if (n > 0) {
+    programPathBuffer[n] = 0;
+    return programPathBuffer;
+  }
+  return argv0 ? argv0 : "";
+}
+
+// The command argument chooses Print: its data goes to standard output, so
+// the banner must not.
+bool chooses_print(const char* command) {
+  if (*command == '-' || *command == '/') ++command;
+  return *command == 'p';
+}
+
+void print_banner(bool toErrorStream) {
+  if (toErrorStream) {
+    fputs(kBanner, error_stream());
+    fflush(error_stream());
+  } else {
+    print_text(kBanner);
+  }
+}
+
+void read_options_file() {
+  char name[PATH_MAX_TEXT];
+  if (!options_file_name(driverState.programPath, name, sizeof name)) return;
+  PathName path(name);
+  FileStatus status;
+  if (path.refused || path_stat(path, status) != 0) return;
+  read_response_file(name, OPTIONS_FILE_BASE);
+}
+
+bool has_wildcard_text(const char* text) { return strpbrk(text, "*?[") != nullptr; }
+
+// Removes names[0] from the name list; the caller keeps the text.
+char* take_first_name() {
+  char* first = options.names[0];
+  --options.nameCount;
+  memmove(options.names, options.names + 1, sizeof(char*) * options.nameCount);
+  memmove(options.nameTextFlags, options.nameTextFlags + 1, options.nameCount);
+  return first;
+}
+
+void choose_default_command() {
+  if (options.command != None) return;
+  if (options.testAfter) {
+    options.command = Test;
+  } else if (options.ignoreTextFlags) {
+    options.command = CommandS;
+  } else {
+    options.command = List;
+    options.listLayout = 1;
+  }
+}
+
+bool is_excluded(const PathName& path) {
+  for (int i = 0; i < options.exclusionCount; ++i) {
+    if (strcasecmp(path.name, options.exclusions[i]->name) == 0) return true;
+  }
+  return false;
+}
+
+void build_file_specs() {
+  const int flags = command_spec_flags(options.command);
+  if (options.nameCount == 0) {
+    if (options.command != Delete) {
+      spec_add(driverState.fileSpecs, PathName("*"), flags | (options.textMode ? SPEC_TEXT : 0));
+    }
+    return;
+  }
+  for (int i = 0; i < options.nameCount; ++i) {
+    PathName spec(options.names[i]);
+    if (spec.refused || is_excluded(spec)) continue;
+    spec_add(driverState.fileSpecs, spec, flags | (options.nameTextFlags[i] ? SPEC_TEXT : 0));
+  }
+}
+
+// Drops the temporary names (compared by name alone) and the exclusions
+// (compared under the current path mode) from the file specifications.
+void remove_temporary_and_excluded_specs() {
+  if (driverState.usesTempArchive) {
+    const int pathMode = options.pathMode;
+    options.pathMode = 0;
+    spec_remove_matching(driverState.fileSpecs, *driverState.tempArchivePath);
+    spec_remove_matching(driverState.fileSpecs, *driverState.backupArchivePath);
+    options.pathMode = pathMode;
+  }
+  for (int i = 0; i < options.exclusionCount; ++i) {
+    spec_remove_matching(driverState.fileSpecs, *options.exclusions[i]);
+  }
+}
+
+// The archive and its temporary names are never file specifications of the
+// run itself.
+void remove_archive_specs() {
+  const int pathMode = options.pathMode;
+  options.pathMode = 0;
+  spec_remove_matching(driverState.fileSpecs, *driverState.archivePath);
+  if (driverState.usesTempArchive) {
+    spec_remove_matching(driverState.fileSpecs, *driverState.tempArchivePath);
+    spec_remove_matching(driverState.fileSpecs, *driverState.backupArchivePath);
+  }
+  options.pathMode = pathMode;
+}
+
+int add_clamped(int total, int count) {
+  long long sum = static_cast<long long>(total) + count;
+  return sum > INT_MAX ? INT_MAX : static_cast<int>(sum);
+}
+
+// An archive name with wildcards: every matching archive is processed in
+// turn. The status is the sum of the error counts after each archive.
+int run_wildcard_archives() {
+  if (!options.allowWildcardModify && (command_is_modifying(options.command) || options.moveFiles)) {
+    fatal_error(message_text(16));
+  }
+  // A name refused while the temporary names were made leaves nothing safe to do.
+  if (error_count() != 0) exit(1);
+
+  spec_add(driverState.archiveSpecs, *driverState.archivePath, SPEC_SCAN);
+  if (!driverState.archiveSpecs) {
+    return report_error_path(message_text(46), *driverState.archivePath);
+  }
+  int total = 0;
+  for (SpecNode* node = driverState.archiveSpecs; node; node = node->next) {
+    PathName* found = resolve_archive_name(*node->path);
+    if (found->refused) {
+      delete found;
+    } else {
+      delete driverState.archivePath;
+      driverState.archivePath = found;
+      remove_archive_specs();
+      dispatch(options.command);
+    }
+    total = add_clamped(total, error_count());
+  }
+  return total;
+}
+
+void show_help(bool full) {
+  options.pageOutput = 1;
+  if (full) {
+    show_full_help(driverState.programPath, options.language);
+  } else {
+    show_brief_help(driverState.programPath, options.language);
+  }
+}
+
+}  // namespace
+
+bool options_file_name(const char* programPath, char* out, int size) {
+  const char* slash = strrchr(programPath, '/');
+  const char* fileName = slash ? slash + 1 : programPath;
+  const char* dot = strrchr(fileName, '.');
+  size_t keep = dot ? static_cast<size_t>(dot - programPath) : strlen(programPath);
+  if (keep + 5 > static_cast<size_t>(size) || (keep == 0 && !dot)) return false;
+  memcpy(out, programPath, keep);
+  memcpy(out + keep, ".ini", 5);
+  return strcmp(out, programPath) != 0;
+}
+
+PathName* temp_archive_name(int digit) {
+  char name[] = "_kv%##XXXXXX";
+  name[3] = static_cast<char>('0' + digit);
+  make_temp_name(name);
+  char directory[PATH_MAX_TEXT];
+  if (options.workDirectory && options.workDirectory->is_directory()) {
+    options.workDirectory->full_path(directory);
+  } else {
+    const char* archiveDir = driverState.archivePath ? driverState.archivePath->dir : nullptr;
+    snprintf(directory, sizeof directory, "%s", archiveDir ? archiveDir : ".");
+  }
+  PathName* path = new (std::nothrow) PathName(directory, name);
+  if (!path) fatal_error(message_text(MSG_NO_MEMORY));
+  return path;
+}
+
+void take_output_directory() {
+  if (options.command != Extract) {
+    delete options.outputDirectory;
+    options.outputDirectory = nullptr;
+    return;
+  }
+  // With no name after the archive, an output directory given by -o stands.
+  // Otherwise the second name decides: an existing directory (or a text
+  // ending in a separator) becomes the output directory, anything else is a
+  // file specification and leaves no output directory at all.
+  if (options.nameCount == 0) return;
+  delete options.outputDirectory;
+  options.outputDirectory = nullptr;
+  if (options.names[0][0] == 0 || has_wildcard_text(options.names[0])) return;
+  PathName candidate(options.names[0]);
+  if (candidate.refused || !candidate.is_directory()) return;
+  options.outputDirectory = new (std::nothrow) PathName(candidate);
+  if (!options.outputDirectory) fatal_error(message_text(MSG_NO_MEMORY));
+  free(take_first_name());
+}
+
+PathName* resolve_archive_name(const PathName& given) {
+  PathName* path = nullptr;
+  const char* dot = strrchr(given.name, '.');
+  if (dot) {
+    set_kind_from_extension(dot + 1);
+    path = new (std::nothrow) PathName(given);
+  } else {
+    char name[PATH_MAX_TEXT + 8];
+    snprintf(name, sizeof name, "%s%s", given.name, default_extension(options.archiveKindIndex));
+    path = new (std::nothrow) PathName(given.dir, name);
+  }
+  if (!path) fatal_error(message_text(MSG_NO_MEMORY));
+  return path;
+}
+
+int kvx_main(int argc, char** argv) {
+  driverState.programPath = find_program_path(argc > 0 ? argv[0] : nullptr);
+  console_init();
+  print_banner(argc > 1 && chooses_print(argv[1]));
+  select_catalog();
+  install_interrupt_handler();
+  read_options_file();
+
+  if (argc < 2) {
+    show_help(false);
+    return 0;
+  }
+  for (int i = 1; i < argc; ++i) parse_argument(argv[i], i);
+  // Parse errors were shown and are forgotten, except names refused for
+  // their length: the run cannot do what was asked without them.
+  set_error_count(refused_switch_name_count());
+  select_catalog();
+
+  choose_default_command();
+  if (options.nameCount == 0) {
+    show_help(options.command == Help);
+    return 0;
+  }
+  char* archiveText = take_first_name();
+  if (archiveText[0] == 0) report_error(kEmptyArchiveName);
+  driverState.archivePath = new (std::nothrow) PathName(archiveText);
+  if (!driverState.archivePath) fatal_error(message_text(MSG_NO_MEMORY));
+  free(archiveText);
+
+  take_output_directory();
+  check_options();
+  build_file_specs();
+  if (command_is_modifying(options.command)) {
+    driverState.usesTempArchive = 1;
+    driverState.tempArchivePath = temp_archive_name(0);
+    driverState.backupArchivePath = temp_archive_name(1);
+  } else {
+    driverState.usesTempArchive = 0;
+  }
+  remove_temporary_and_excluded_specs();
+
+  if (driverState.archivePath->has_wildcards()) return run_wildcard_archives();
+
+  PathName* archive = resolve_archive_name(*driverState.archivePath);
+  delete driverState.archivePath;
+  driverState.archivePath = archive;
+  remove_archive_specs();
+  check_options();
+
+  dispatch(options.command);
+  if (error_count() != 0) print_text(message_text(MSG_ERRORS_DETECTED));
+  return error_count();
+}

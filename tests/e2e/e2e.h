@@ -1,0 +1,210 @@
+// End-to-end driver: runs a copy of the built kvx in a fresh temporary
+// directory with scripted standard input and captures what it says.
+#pragma once
+
+#include <fcntl.h>
+#include <ftw.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <dirent.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace e2e {
+
+struct RunResult {
+  int status = -1;   // exit status; 128 + signal number when kvx was killed
+  std::string out;   // everything written to standard output
+  std::string err;   // everything written to standard error
+};
+
+// A temporary directory holding a copy of kvx ("kvx" in it); the program runs
+// there, so relative names in arguments refer to files of the sandbox. The
+// directory and everything in it go when the sandbox does.
+class Sandbox {
+ public:
+  explicit Sandbox(const char* binary = KVX_BINARY) {
+    const char* tmp = getenv("TMPDIR");
+    std::string templ = std::string(tmp && *tmp ? tmp : "/tmp") + "/kvx_e2e_XXXXXX";
+    std::vector<char> buffer(templ.begin(), templ.end());
+    buffer.push_back(0);
+    if (!mkdtemp(buffer.data())) throw std::runtime_error("mkdtemp failed");
+    dir_ = buffer.data();
+    write_file("kvx", read_whole(binary));
+    chmod(path("kvx").c_str(), 0755);
+  }
+  ~Sandbox() {
+    nftw(dir_.c_str(), [](const char* p, const struct stat*, int, struct FTW*) { return remove(p); }, 16,
+         FTW_DEPTH | FTW_PHYS);
+  }
+  Sandbox(const Sandbox&) = delete;
+  Sandbox& operator=(const Sandbox&) = delete;
+
+  const std::string& dir() const { return dir_; }
+  std::string path(const std::string& relative) const { return dir_ + "/" + relative; }
+  std::string program() const { return path("kvx"); }
+
+  // Writes a file (creating its parent directories) with the given bytes.
+  void write_file(const std::string& relative, const std::string& content) const {
+    make_parents(relative);
+    FILE* f = fopen(path(relative).c_str(), "wb");
+    if (!f) throw std::runtime_error("cannot create " + relative);
+    fwrite(content.data(), 1, content.size(), f);
+    fclose(f);
+  }
+  std::string read_file(const std::string& relative) const { return read_whole(path(relative).c_str()); }
+  bool exists(const std::string& relative) const {
+    struct stat st;
+    return stat(path(relative).c_str(), &st) == 0;
+  }
+  void make_dir(const std::string& relative) const {
+    make_parents(relative + "/x");
+  }
+  // Names in the sandbox's top directory, the program itself left out.
+  std::vector<std::string> list() const {
+    std::vector<std::string> names;
+    if (DIR* d = opendir(dir_.c_str())) {
+      while (dirent* e = readdir(d)) {
+        std::string n = e->d_name;
+        if (n != "." && n != ".." && n != "kvx") names.push_back(n);
+      }
+      closedir(d);
+    }
+    return names;
+  }
+
+  // Largest file kvx may write in later runs, in bytes (0: no limit). A write
+  // beyond it fails as on a full disk (the signal it would raise is ignored).
+  long long file_size_limit = 0;
+
+  // An environment variable for every later run (for example TZ).
+  void set_env(const std::string& name, const std::string& value) { env_.emplace_back(name, value); }
+
+  // Runs the sandbox's kvx with args in the sandbox directory, feeding input
+  // on standard input (then end of input). Stops it after timeoutSeconds.
+  RunResult run(const std::vector<std::string>& args, const std::string& input = "",
+                int timeoutSeconds = 60) const {
+    return run_in("", args, input, timeoutSeconds);
+  }
+  // The same with a subdirectory of the sandbox as the working directory.
+  RunResult run_in(const std::string& subdir, const std::vector<std::string>& args, const std::string& input = "",
+                   int timeoutSeconds = 60) const {
+    const std::string cwd = subdir.empty() ? dir_ : path(subdir);
+    int in[2], out[2], err[2];
+    if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) throw std::runtime_error("pipe");
+    std::vector<std::string> argvText{program()};
+    argvText.insert(argvText.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : argvText) argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+
+    pid_t pid = fork();
+    if (pid < 0) throw std::runtime_error("fork");
+    if (pid == 0) {
+      if (chdir(cwd.c_str()) != 0) _exit(126);
+      for (const auto& e : env_) setenv(e.first.c_str(), e.second.c_str(), 1);
+      if (file_size_limit > 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        struct rlimit limit;
+        limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(file_size_limit);
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(125);
+      }
+      dup2(in[0], 0);
+      dup2(out[1], 1);
+      dup2(err[1], 2);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    close(in[0]);
+    close(out[1]);
+    close(err[1]);
+    signal(SIGPIPE, SIG_IGN);   // kvx may leave without reading all its input
+
+    RunResult result;
+    size_t written = 0;
+    int inFd = in[1];
+    if (input.empty()) {
+      close(inFd);
+      inFd = -1;
+    } else {
+      fcntl(inFd, F_SETFL, O_NONBLOCK);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+    bool outOpen = true, errOpen = true;
+    while (outOpen || errOpen) {
+      pollfd fds[3];
+      int n = 0;
+      if (outOpen) fds[n++] = {out[0], POLLIN, 0};
+      if (errOpen) fds[n++] = {err[0], POLLIN, 0};
+      if (inFd >= 0) fds[n++] = {inFd, POLLOUT, 0};
+      if (std::chrono::steady_clock::now() > deadline) {
+        kill(pid, SIGKILL);
+        break;
+      }
+      if (poll(fds, n, 200) < 0 && errno != EINTR) break;
+      for (int i = 0; i < n; ++i) {
+        if (fds[i].revents == 0) continue;
+        if (fds[i].fd == inFd) {
+          ssize_t w = write(inFd, input.data() + written, input.size() - written);
+          if (w > 0) written += static_cast<size_t>(w);
+          if (w < 0 || written == input.size()) {
+            close(inFd);
+            inFd = -1;
+          }
+          continue;
+        }
+        char chunk[4096];
+        ssize_t r = read(fds[i].fd, chunk, sizeof chunk);
+        bool isOut = fds[i].fd == out[0];
+        if (r > 0) {
+          (isOut ? result.out : result.err).append(chunk, static_cast<size_t>(r));
+        } else if (r == 0 || errno != EINTR) {
+          (isOut ? outOpen : errOpen) = false;
+        }
+      }
+    }
+    if (inFd >= 0) close(inFd);
+    close(out[0]);
+    close(err[0]);
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+    return result;
+  }
+
+ private:
+  static std::string read_whole(const char* name) {
+    FILE* f = fopen(name, "rb");
+    if (!f) throw std::runtime_error(std::string("cannot read ") + name);
+    std::string data;
+    char chunk[65536];
+    size_t n;
+    while ((n = fread(chunk, 1, sizeof chunk, f)) > 0) data.append(chunk, n);
+    fclose(f);
+    return data;
+  }
+  void make_parents(const std::string& relative) const {
+    for (size_t slash = relative.find('/'); slash != std::string::npos; slash = relative.find('/', slash + 1)) {
+      mkdir(path(relative.substr(0, slash)).c_str(), 0755);
+    }
+  }
+
+  std::string dir_;
+  std::vector<std::pair<std::string, std::string>> env_;
+};
+
+}  // namespace e2e

@@ -1,0 +1,221 @@
+// The archive handle: opening with format dispatch, the member walk with its
+// resynchronising search, and beginning and closing an output archive.
+#include "archive/archive.h"
+
+#include <cstdlib>
+#include <new>
+
+#include "archive/kvn_format.h"
+#include "driver/comments.h"
+#include "driver/options.h"
+#include "platform/console.h"
+
+namespace {
+
+constexpr int kDetectBytes = 32768;  // bytes of the file the detectors see
+constexpr unsigned char kEntryMagic[4] = {0xFF, 0x4B, 0x56, 0x58};
+
+// Message numbers of the catalogue used here.
+
+// Detectors in the order they are tried; each answers 0 on a match.
+using Detector = int (*)(const unsigned char* buffer, int length);
+struct DetectorRow {
+  Detector detect;
+  ArchiveKind kind;
+};
+// The older format, ARJ and ZIP are never recognised by content; the TAR
+// detector joins this table together with the TAR reader.
+const DetectorRow kDetectors[] = {
+    {find_global_magic, Kvn},
+};
+
+ArchiveKind detect_kind(IoFile* f) {
+  unsigned char* first = static_cast<unsigned char*>(malloc(kDetectBytes));
+  if (first == nullptr) return Kvn;
+  int got = io_read(f, first, kDetectBytes);
+  io_seek(f, 0, 0);
+  ArchiveKind kind = Kvn;
+  if (got > 0)
+    for (const DetectorRow& row : kDetectors)
+      if (row.detect(first, got) == 0) {
+        kind = row.kind;
+        break;
+      }
+  free(first);
+  return kind;
+}
+
+// Positions f at the next entry magic at or after `from`; -1 at end of file.
+// Only the first magic byte is 0xFF, so a mismatching byte is retried as a
+// first byte simply by testing it for 0xFF.
+int seek_entry_magic(IoFile* f, int from) {
+  io_seek(f, from, 0);
+  int matched = 0;
+  while (matched < 4) {
+    int c = io_get_byte(f);
+    if (c < 0) return -1;
+    if (matched > 0 && c == kEntryMagic[matched])
+      matched++;
+    else
+      matched = c == 0xFF ? 1 : 0;
+  }
+  io_seek(f, io_tell(f) - 4, 0);
+  return 0;
+}
+
+}  // namespace
+
+void clear_entry(EntryInfo& entry) { entry = EntryInfo{}; }
+
+int refuse_build_header(unsigned char*, int, EntryInfo*) { fatal_error(message_text(MSG_ONLY_OWN_WRITABLE)); }
+
+void refuse_write_global(ArchiveFile*, const char*, int) { fatal_error(message_text(MSG_ONLY_OWN_WRITABLE)); }
+
+int install_format(ArchiveFile* archive, ArchiveKind kind) {
+  const FormatOps* ops = nullptr;
+  switch (kind) {
+    case Kvn:
+      ops = &kKvnOps;
+      break;
+    case Kvx:
+    case Arj:
+    case Zip:
+    case Tar:
+      // Formats whose readers are not part of this build yet.
+      report_error("bad select archiver");
+      return -1;
+    default:
+      fatal_error("bad select archiver\n");
+  }
+  archive->kind = kind;
+  archive->open = ops->open;
+  archive->next = ops->next;
+  archive->extract = ops->extract;
+  archive->checksum = ops->checksum;
+  archive->buildHeader = ops->buildHeader;
+  archive->writeGlobal = ops->writeGlobal;
+  checkUpdate = ops->checksum;
+  return 0;
+}
+
+ArchiveFile* open_archive(const PathName& path, int mode, ArchiveKind kind, int report, int32_t startOffset) {
+  ArchiveFile* archive = new (std::nothrow) ArchiveFile;
+  if (archive == nullptr) {
+    report_error_path(message_text(MSG_OUT_OF_MEMORY), path);
+    return nullptr;
+  }
+  if (mode != 0 && mode != 1) {
+    delete archive;
+    return nullptr;
+  }
+  archive->file = io_open_path(path, mode == 1 ? IO_MODE_READ : IO_MODE_CREATE);
+  if (archive->file == nullptr) {
+    if (report) report_error_path(message_text(mode == 1 ? MSG_ARCHIVE_NOT_FOUND : MSG_CANNOT_CREATE_ARCHIVE), path);
+    delete archive;
+    return nullptr;
+  }
+  if (kind == Detect) kind = mode == 1 ? detect_kind(archive->file) : Kvn;
+  archive->path = new (std::nothrow) PathName(path);
+  if (archive->path == nullptr || install_format(archive, kind) != 0) {
+    if (archive->path == nullptr) report_error_path(message_text(MSG_OUT_OF_MEMORY), path);
+    close_archive(archive);
+    return nullptr;
+  }
+  if (mode == 1) {
+    // A start offset past the end must not leave the stream where it was.
+    bool placed = io_seek(archive->file, startOffset, 0) >= 0;
+    if (!placed || archive->open(archive) != 0) {
+      close_archive(archive);
+      report_error_path(message_text(MSG_NOT_ARCHIVE), path);
+      return nullptr;
+    }
+    archive->state = ARCHIVE_STATE_READ;
+  } else {
+    archive->state = ARCHIVE_STATE_WRITE;
+    archive->dataPos = 0;
+    archive->headerPos = 0;
+    archive->prefixLength = 0;
+  }
+  archive->volumeBudget = -1;
+  archive->failures = 0;
+  return archive;
+}
+
+ArchiveFile* close_archive(ArchiveFile* archive) {
+  if (archive == nullptr) return nullptr;
+  free(archive->comment);
+  archive->comment = nullptr;
+  if (archive->file != nullptr) io_close(archive->file);
+  archive->file = nullptr;
+  archive->state &= ~ARCHIVE_OPEN;
+  delete archive->path;
+  delete archive;
+  return nullptr;
+}
+
+void print_archive_comment(ArchiveFile* archive) {
+  if (archive == nullptr || !(archive->state & ARCHIVE_OPEN) || archive->comment == nullptr) return;
+  print_text(" -\n");
+  print_text(archive->comment);
+  flush_messages();
+}
+
+int next_entry(ArchiveFile* archive) {
+  if (archive == nullptr || !(archive->state & ARCHIVE_OPEN)) return 0;
+  for (;;) {
+    archive->headerPos = io_tell(archive->file);
+    int result = archive->next(archive);
+    if (result >= 0) return result;
+    if (result == -4)
+      report_error(message_text(MSG_HEADER_CRC_ERROR));
+    else if (result != -1)
+      report_error(message_text(MSG_BAD_HEADER));
+    // The search starts one byte after the failed header, so a magic that
+    // began inside the bytes the reader consumed is still found.
+    if (seek_entry_magic(archive->file, archive->headerPos + 1) != 0) return 0;
+  }
+}
+
+int for_each_entry(ArchiveFile* archive, EntryVisitor visitor, void* context) {
+  while (next_entry(archive) == 1) {
+    visitor(archive, archive->entry.name, context);
+    if (!(archive->state & ARCHIVE_OPEN)) break;
+    if (archive->nextPos != -1) io_seek(archive->file, archive->nextPos, 0);
+  }
+  return 0;
+}
+
+void skip_entry(ArchiveFile* archive) {
+  if (archive != nullptr && (archive->state & ARCHIVE_OPEN) && archive->nextPos != -1)
+    io_seek(archive->file, archive->nextPos, 0);
+}
+
+void rewind_entry(ArchiveFile* archive) {
+  if (archive != nullptr && (archive->state & ARCHIVE_OPEN)) io_seek(archive->file, archive->headerPos, 0);
+}
+
+void begin_output(ArchiveFile* target, ArchiveFile* old, int blockMode) {
+  const char* oldComment = nullptr;
+  if (old != nullptr) {
+    if (old->prefixLength != 0) {
+      // A self-extracting program in front of the old archive is carried over.
+      int saved = io_tell(old->file);
+      io_seek(old->file, 0, 0);
+      copy_bytes(old->file, target->file, old->prefixLength);
+      target->prefixLength = old->prefixLength;
+      io_seek(old->file, saved, 0);
+    }
+    oldComment = old->comment;
+  } else {
+    target->prefixLength = 0;
+  }
+  char* edited = options.editArchiveComment ? edit_archive_comment(oldComment) : nullptr;
+  target->writeGlobal(target, options.editArchiveComment ? edited : oldComment, blockMode);
+  free(edited);
+}
+
+uint32_t failure_count(ArchiveFile* archive) { return archive == nullptr ? 1 : archive->failures; }
+
+void note_failure(ArchiveFile* archive) {
+  if (archive != nullptr) archive->failures++;
+}

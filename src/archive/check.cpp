@@ -1,0 +1,277 @@
+// Check values (CRC-32, 16-bit sum) and the data paths shared by all formats
+// and codecs: copies, the member reader and the output sink.
+#include "archive/check.h"
+
+#include <cstring>
+
+#include "driver/options.h"
+#include "platform/console.h"
+
+CheckFunction checkUpdate = crc32_update;
+uint32_t checkRegister = 0xFFFFFFFFu;
+IoFile* inputFile = nullptr;
+int32_t inputRemaining = 0;
+int inputChecked = 0;
+uint32_t inputCount = 0;
+IoFile* outputFile = nullptr;
+uint32_t expectedTotal = 0;
+uint32_t outputCount = 0;
+unsigned char* outputWindow = nullptr;
+
+namespace {
+
+constexpr uint32_t kCrcPolynomial = 0xEDB88320u;  // reflected ISO 3309 polynomial
+constexpr int kCopyStep = 2048;                   // bytes per copy step
+constexpr int kRegionStep = 16384;                // bytes per check_region read
+constexpr int kOutputPiece = 32768;               // largest piece the sink writes at once
+
+// crcSlices[0] is the classic byte table; slice k advances a byte that lies k
+// positions further on, so eight bytes are folded in per step.
+uint32_t crcSlices[8][256];
+// crcPowers[n] is x^(2^n) modulo the polynomial: shifts a register over 2^n bits.
+uint32_t crcPowers[32];
+bool crcReady = false;
+
+// Product of two polynomials modulo the CRC polynomial (bit-reflected, x^0 in bit 31).
+uint32_t multiply_mod(uint32_t a, uint32_t b) {
+  uint32_t product = 0;
+  for (uint32_t m = 1u << 31; m != 0; m >>= 1) {
+    if (a & m) product ^= b;
+    b = (b & 1) ? (b >> 1) ^ kCrcPolynomial : b >> 1;
+  }
+  return product;
+}
+
+// x^(8 * bytes) modulo the polynomial: the factor that moves a register over that many bytes.
+uint32_t byte_shift(size_t bytes) {
+  uint32_t factor = 1u << 31;  // x^0
+  for (unsigned k = 3; bytes != 0; bytes >>= 1, k++)
+    if (bytes & 1) factor = multiply_mod(crcPowers[k & 31], factor);
+  return factor;
+}
+
+void build_crc_tables() {
+  for (uint32_t i = 0; i < 256; i++) {
+    uint32_t r = i;
+    for (int bit = 0; bit < 8; bit++) r = (r & 1) ? (r >> 1) ^ kCrcPolynomial : r >> 1;
+    crcSlices[0][i] = r;
+  }
+  for (int k = 1; k < 8; k++)
+    for (int i = 0; i < 256; i++) {
+      uint32_t prev = crcSlices[k - 1][i];
+      crcSlices[k][i] = (prev >> 8) ^ crcSlices[0][prev & 0xFF];
+    }
+  uint32_t power = 1u << 30;  // x^1
+  crcPowers[0] = power;
+  for (int n = 1; n < 32; n++) crcPowers[n] = power = multiply_mod(power, power);
+  crcReady = true;
+}
+
+inline uint32_t load_le32(const unsigned char* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+// Counted error naming a driver path (or nothing when it is unset).
+void report_named(int message, const PathName* name) {
+  if (name != nullptr)
+    report_error_path(message_text(message), *name);
+  else
+    report_error_with(message_text(message), nullptr);
+}
+
+// Prints the short percentage and moves the cursor back over it, so the next
+// figure overwrites it; restarts the progress clock.
+void show_progress(uint32_t part) {
+  char figure[16];
+  format_percent(static_cast<int32_t>(expectedTotal), static_cast<int32_t>(part), figure, false);
+  print_text(figure);
+  print_repeated('\b', static_cast<int>(strlen(figure)));
+  flush_messages();
+  progress_reset();
+}
+
+// Folds eight bytes into the register.
+inline uint32_t slice8(uint32_t reg, const unsigned char* p) {
+  uint32_t one = load_le32(p) ^ reg;
+  uint32_t two = load_le32(p + 4);
+  return crcSlices[7][one & 0xFF] ^ crcSlices[6][(one >> 8) & 0xFF] ^ crcSlices[5][(one >> 16) & 0xFF] ^
+         crcSlices[4][one >> 24] ^ crcSlices[3][two & 0xFF] ^ crcSlices[2][(two >> 8) & 0xFF] ^
+         crcSlices[1][(two >> 16) & 0xFF] ^ crcSlices[0][two >> 24];
+}
+
+}  // namespace
+
+uint32_t crc32_block(uint32_t reg, const void* data, size_t count) {
+  if (!crcReady) build_crc_tables();
+  const unsigned char* p = static_cast<const unsigned char*>(data);
+  // Large blocks run as three independent lanes, so the table lookups of one
+  // lane overlap those of the others; the lanes are then joined by shifting
+  // each register over the bytes that follow it (the register is linear).
+  constexpr size_t kMinLane = 4096, kMaxLane = 65536;
+  while (count >= 3 * kMinLane) {
+    size_t lane = (count / 3) & ~size_t(7);
+    if (lane > kMaxLane) lane = kMaxLane;
+    const unsigned char* second = p + lane;
+    const unsigned char* third = p + 2 * lane;
+    uint32_t r1 = reg, r2 = 0, r3 = 0;
+    for (size_t i = 0; i < lane; i += 8) {
+      r1 = slice8(r1, p + i);
+      r2 = slice8(r2, second + i);
+      r3 = slice8(r3, third + i);
+    }
+    uint32_t shift = byte_shift(lane);
+    reg = multiply_mod(shift, multiply_mod(shift, r1) ^ r2) ^ r3;
+    p += 3 * lane;
+    count -= 3 * lane;
+  }
+  while (count >= 8) {
+    reg = slice8(reg, p);
+    p += 8;
+    count -= 8;
+  }
+  while (count-- > 0) reg = crcSlices[0][(reg ^ *p++) & 0xFF] ^ (reg >> 8);
+  return reg;
+}
+
+void check_start() {
+  if (!crcReady) build_crc_tables();
+  inputCount = 0;
+  checkRegister = checkUpdate == sum16_update ? 0 : 0xFFFFFFFFu;
+}
+
+void crc32_update(const void* data, int count) {
+  if (count > 0) checkRegister = crc32_block(checkRegister, data, static_cast<size_t>(count));
+}
+
+void sum16_update(const void* data, int count) {
+  if (count <= 0) return;
+  const unsigned char* p = static_cast<const unsigned char*>(data);
+  uint32_t sum = checkRegister;
+  for (int i = 0; i < count; i++) sum += p[i];
+  checkRegister = sum & 0xFFFF;
+}
+
+uint32_t check_value() { return checkUpdate == sum16_update ? checkRegister : ~checkRegister; }
+
+void copy_bytes(IoFile* source, IoFile* target, int32_t count) {
+  copy_bytes_with_check(source, target, count, 0);
+}
+
+void copy_bytes_with_check(IoFile* source, IoFile* target, int32_t count, int update) {
+  unsigned char piece[kCopyStep];
+  while (count > 0) {
+    int step = count < kCopyStep ? static_cast<int>(count) : kCopyStep;
+    int got = io_read(source, piece, step);
+    if (got != step) {
+      report_named(20, driverState.readSourceName);
+      return;
+    }
+    if (target != nullptr && io_write(target, piece, got) != got) {
+      report_named(19, driverState.writeTargetName);
+      return;
+    }
+    if (update) checkUpdate(piece, got);
+    count -= got;
+  }
+}
+
+int read_with_check(IoFile* source, void* buffer, int count, uint32_t* value) {
+  int got = count > 0 ? io_read(source, buffer, count) : 0;
+  if (got < 0) got = 0;
+  check_start();
+  checkUpdate(buffer, got);
+  // check_value rather than a bare complement, so the 16-bit sum comes out right too.
+  if (value != nullptr) *value = check_value();
+  return got;
+}
+
+uint32_t check_region(IoFile* source, int32_t count) {
+  unsigned char piece[kRegionStep];
+  checkRegister = 0xFFFFFFFFu;
+  if (options.textMode) {
+    // Carriage returns are skipped and do not count towards count.
+    bool atEnd = false;
+    while (count > 0 && !atEnd) {
+      int placed = 0;
+      while (placed < kRegionStep && placed < count) {
+        int c = io_get_byte(source);
+        if (c < 0) {
+          atEnd = true;
+          break;
+        }
+        if (c != '\r') piece[placed++] = static_cast<unsigned char>(c);
+      }
+      checkUpdate(piece, placed);
+      count -= placed;
+    }
+  } else {
+    while (count > 0) {
+      int step = count < kRegionStep ? static_cast<int>(count) : kRegionStep;
+      int got = io_read(source, piece, step);
+      if (got <= 0) break;
+      checkUpdate(piece, got);
+      count -= got;
+    }
+  }
+  return checkRegister;
+}
+
+int read_member_input(void* buffer, int wanted) {
+  unsigned char* bytes = static_cast<unsigned char*>(buffer);
+  if (inputRemaining <= 0) return -1;
+  // A read whose bytes are all carriage returns places nothing; reading goes
+  // on until something is placed, since the compressors take 0 as the end.
+  for (;;) {
+    int step = wanted < inputRemaining ? wanted : static_cast<int>(inputRemaining);
+    int got = step > 0 ? io_read(inputFile, bytes, step) : 0;
+    if (got <= 0) return 0;
+    inputRemaining -= got;
+    int placed = got;
+    if (inputChecked) {
+      if (options.textMode) {
+        placed = 0;
+        for (int i = 0; i < got; i++)
+          if (bytes[i] != '\r') bytes[placed++] = bytes[i];
+      }
+      checkUpdate(bytes, placed);
+      inputCount += static_cast<uint32_t>(placed);
+      if (inputCount != 0 && progress_ticks() > 8) show_progress(inputCount);
+    }
+    if (placed > 0 || inputRemaining <= 0) return placed;
+  }
+}
+
+int output_sink(const unsigned char* buffer, int from, int to) {
+  if (to <= from) return 0;
+  outputCount += static_cast<uint32_t>(to - from);
+  if (outputFile != nullptr) {
+    for (int pos = from; pos < to;) {
+      int piece = to - pos < kOutputPiece ? to - pos : kOutputPiece;
+      bool failed = false;
+      if (options.textMode) {
+        for (int i = pos; i < pos + piece && !failed; i++) {
+          if (buffer[i] == '\n' && io_put_byte(outputFile, '\r') < 0) failed = true;
+          if (!failed && io_put_byte(outputFile, buffer[i]) < 0) failed = true;
+        }
+      } else {
+        failed = io_write(outputFile, buffer + pos, piece) != piece;
+      }
+      if (failed || (outputFile->flags & IO_WRITE_ERROR)) {
+        report_named(19, driverState.writeTargetName);
+        return 1;
+      }
+      pos += piece;
+    }
+  }
+  // The figure is drawn on the console, so never while member data goes there.
+  bool toConsole = outputFile != nullptr && outputFile == ioStandardOutput;
+  if (outputCount < expectedTotal && options.command != Print && options.command != None && !toConsole &&
+      progress_ticks() >= 9)
+    show_progress(outputCount);
+  return 0;
+}
+
+int output_window(int from, int to) {
+  if (outputWindow == nullptr) return to > from ? 1 : 0;
+  return output_sink(outputWindow, from, to);
+}

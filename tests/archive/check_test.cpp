@@ -1,0 +1,296 @@
+// Check values and the shared data paths: copies, member reader, output sink.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "archive/test_util.h"
+
+namespace {
+
+uint32_t bitwise_crc32(const Bytes& data) {
+  uint32_t reg = 0xFFFFFFFFu;
+  for (unsigned char b : data) {
+    reg ^= b;
+    for (int i = 0; i < 8; i++) reg = (reg & 1) ? (reg >> 1) ^ 0xEDB88320u : reg >> 1;
+  }
+  return ~reg;
+}
+
+uint32_t crc_through_register(const Bytes& data) {
+  checkUpdate = crc32_update;
+  check_start();
+  crc32_update(data.data(), int(data.size()));
+  return check_value();
+}
+
+// Resets the transfer state that the tests below change.
+class DataPathTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    checkUpdate = crc32_update;
+    options.textMode = 0;
+    options.command = Extract;
+    inputChecked = 0;
+    inputFile = nullptr;
+    outputFile = nullptr;
+    outputCount = 0;
+    expectedTotal = 0;
+    progress_reset();
+  }
+  void TearDown() override {
+    checkUpdate = crc32_update;
+    options.textMode = 0;
+    options.command = None;
+    inputChecked = 0;
+  }
+  IoFile* open_with(const std::string& name, const Bytes& content) {
+    write_file(dir.file(name), content);
+    return io_open(dir.file(name).c_str(), IO_MODE_READ);
+  }
+  TempDir dir;
+};
+
+TEST(Crc32, KnownValues) {
+  EXPECT_EQ(crc_through_register(bytes_of("abc")), 0x352441C2u);
+  EXPECT_EQ(crc_through_register(bytes_of("123456789")), 0xCBF43926u);
+  EXPECT_EQ(crc_through_register(Bytes()), 0u);
+  // The data of the stored options member of the resource archive.
+  EXPECT_EQ(crc32_of("-lru\r\n\r\n \r\n\r\n\r\n\r\n", 17), 0x3B06D4C5u);
+}
+
+TEST(Crc32, MatchesBitwiseReferenceOnEveryLengthAndAlignment) {
+  std::mt19937 random(7);
+  Bytes data(300);
+  for (auto& b : data) b = uint8_t(random());
+  for (size_t start = 0; start < 9; start++)
+    for (size_t length = 0; start + length <= data.size(); length += 13) {
+      Bytes part(data.begin() + long(start), data.begin() + long(start + length));
+      ASSERT_EQ(crc32_of(part.data(), part.size()), bitwise_crc32(part)) << start << "+" << length;
+    }
+}
+
+TEST(Crc32, LargeBlocksMatchTheReferenceWhateverTheirLength) {
+  // Blocks of 12288 bytes and more take the three-lane path.
+  std::mt19937 random(11);
+  Bytes data(400003);
+  for (auto& b : data) b = uint8_t(random());
+  for (size_t length : {12287u, 12288u, 12289u, 12296u, 40001u, 196608u, 196615u, 400003u}) {
+    Bytes part(data.begin(), data.begin() + long(length));
+    ASSERT_EQ(crc32_of(part.data(), part.size()), bitwise_crc32(part)) << length;
+    ASSERT_EQ(crc32_of(data.data() + 3, length - 3), bitwise_crc32(Bytes(part.begin() + 3, part.end())))
+        << length;
+  }
+}
+
+TEST(Crc32, PiecewiseUpdatesEqualOneUpdate) {
+  Bytes data = bytes_of("The quick brown fox jumps over the lazy dog, twice over.");
+  check_start();
+  for (size_t i = 0; i < data.size(); i += 5)
+    crc32_update(data.data() + i, int(std::min<size_t>(5, data.size() - i)));
+  EXPECT_EQ(check_value(), bitwise_crc32(data));
+}
+
+TEST(Sum16, AddsBytesAndKeepsLow16Bits) {
+  checkUpdate = sum16_update;
+  check_start();
+  EXPECT_EQ(checkRegister, 0u);
+  sum16_update("abc", 3);
+  EXPECT_EQ(check_value(), 0x0126u);
+  sum16_update("", 0);  // an empty block changes nothing
+  EXPECT_EQ(check_value(), 0x0126u);
+  Bytes many(1000, 0xFF);
+  sum16_update(many.data(), int(many.size()));
+  EXPECT_EQ(check_value(), (0x0126u + 1000u * 0xFFu) & 0xFFFFu);
+  checkUpdate = crc32_update;
+}
+
+std::vector<int> recordedPieces;
+void record_piece(const void*, int count) { recordedPieces.push_back(count); }
+
+TEST_F(DataPathTest, CopyMovesAtMost2048BytesPerStep) {
+  Bytes content(6000);
+  for (size_t i = 0; i < content.size(); i++) content[i] = uint8_t(i * 7);
+  IoFile* source = open_with("src", content);
+  IoFile* target = io_open(dir.file("dst").c_str(), IO_MODE_CREATE);
+  recordedPieces.clear();
+  checkUpdate = record_piece;
+  copy_bytes_with_check(source, target, 5000, 1);
+  checkUpdate = crc32_update;
+  EXPECT_EQ(recordedPieces, (std::vector<int>{2048, 2048, 904}));
+  io_close(source);
+  io_close(target);
+  EXPECT_EQ(read_file(dir.file("dst")), Bytes(content.begin(), content.begin() + 5000));
+}
+
+TEST_F(DataPathTest, CopyWithoutTargetDiscardsAndCountZeroDoesNothing) {
+  IoFile* source = open_with("src", Bytes(3000, 'q'));
+  copy_bytes(source, nullptr, 2500);
+  EXPECT_EQ(io_tell(source), 2500);
+  copy_bytes(source, nullptr, 0);
+  copy_bytes(source, nullptr, -5);
+  EXPECT_EQ(io_tell(source), 2500);
+  io_close(source);
+}
+
+TEST_F(DataPathTest, ShortSourceReportsOneReadErrorAndStops) {
+  IoFile* source = open_with("src", Bytes(3000, 'q'));
+  IoFile* target = io_open(dir.file("dst").c_str(), IO_MODE_CREATE);
+  PathName sourceName(dir.file("src").c_str());
+  driverState.readSourceName = &sourceName;
+  ConsoleCapture console;
+  copy_bytes(source, target, 5000);
+  EXPECT_EQ(console.errors(), 1);
+  EXPECT_NE(console.error_text().find("src: read error"), std::string::npos);
+  driverState.readSourceName = nullptr;
+  io_close(source);
+  io_close(target);
+  EXPECT_EQ(read_file(dir.file("dst")).size(), 2048u);  // the complete first step only
+}
+
+TEST_F(DataPathTest, ReadWithCheckAnswersCrcOfExactlyTheBytesRead) {
+  IoFile* source = open_with("src", bytes_of("abcdef"));
+  unsigned char buffer[16];
+  uint32_t value = 0;
+  EXPECT_EQ(read_with_check(source, buffer, 3, &value), 3);
+  EXPECT_EQ(value, 0x352441C2u);
+  EXPECT_EQ(read_with_check(source, buffer, 16, &value), 3);  // "def", then end of file
+  EXPECT_EQ(value, bitwise_crc32(bytes_of("def")));
+  io_close(source);
+}
+
+TEST_F(DataPathTest, CheckRegionSkipsCarriageReturnsInTextMode) {
+  IoFile* source = open_with("src", bytes_of("a\r\nb\r\nc-rest"));
+  options.textMode = 1;
+  uint32_t reg = check_region(source, 5);  // "a\nb\nc"
+  EXPECT_EQ(~reg, bitwise_crc32(bytes_of("a\nb\nc")));
+  EXPECT_EQ(io_get_byte(source), '-');
+  options.textMode = 0;
+  io_seek(source, 0, 0);
+  EXPECT_EQ(~check_region(source, 100), bitwise_crc32(bytes_of("a\r\nb\r\nc-rest")));  // stops at end
+  io_close(source);
+}
+
+TEST_F(DataPathTest, MemberReaderDropsCarriageReturnsInTextMode) {
+  inputFile = open_with("src", bytes_of("x\r\ny"));
+  inputRemaining = 4;
+  inputChecked = 1;
+  options.textMode = 1;
+  check_start();
+  unsigned char buffer[16];
+  EXPECT_EQ(read_member_input(buffer, 16), 3);
+  EXPECT_EQ(Bytes(buffer, buffer + 3), bytes_of("x\ny"));
+  EXPECT_EQ(inputRemaining, 0);
+  EXPECT_EQ(inputCount, 3u);
+  EXPECT_EQ(check_value(), bitwise_crc32(bytes_of("x\ny")));
+  EXPECT_EQ(read_member_input(buffer, 16), -1);
+  io_close(inputFile);
+}
+
+TEST_F(DataPathTest, MemberReaderKeepsReadingPastAllCarriageReturnPieces) {
+  // With 4-byte requests the first read holds only carriage returns; placing
+  // nothing would be taken as the end of the member.
+  inputFile = open_with("src", bytes_of("\r\r\r\r\r\rabc\r\r\r\r"));
+  inputRemaining = 13;
+  inputChecked = 1;
+  options.textMode = 1;
+  check_start();
+  unsigned char buffer[4];
+  std::string delivered;
+  int got;
+  while ((got = read_member_input(buffer, 4)) > 0) delivered.append(buffer, buffer + got);
+  EXPECT_EQ(delivered, "abc");
+  EXPECT_EQ(inputRemaining, 0);
+  EXPECT_EQ(check_value(), bitwise_crc32(bytes_of("abc")));
+  io_close(inputFile);
+}
+
+TEST_F(DataPathTest, MemberReaderUncheckedPassesBytesThroughWithinBudget) {
+  inputFile = open_with("src", bytes_of("a\r\nbcdef"));
+  inputRemaining = 4;
+  options.textMode = 1;  // no conversion while inputChecked is clear
+  unsigned char buffer[16];
+  EXPECT_EQ(read_member_input(buffer, 16), 4);
+  EXPECT_EQ(Bytes(buffer, buffer + 4), bytes_of("a\r\nb"));
+  EXPECT_EQ(read_member_input(buffer, 16), -1);
+  io_close(inputFile);
+}
+
+TEST_F(DataPathTest, MemberReaderAnswersZeroWhenTheSourceEndsEarly) {
+  inputFile = open_with("src", bytes_of("ab"));
+  inputRemaining = 10;
+  unsigned char buffer[16];
+  EXPECT_EQ(read_member_input(buffer, 16), 2);
+  EXPECT_EQ(read_member_input(buffer, 16), 0);
+  io_close(inputFile);
+}
+
+TEST_F(DataPathTest, SinkExpandsLineFeedsInTextMode) {
+  outputFile = io_open(dir.file("out").c_str(), IO_MODE_CREATE);
+  options.textMode = 1;
+  const unsigned char data[] = {'-', 'a', '\n', 'b', '-'};
+  EXPECT_EQ(output_sink(data, 1, 4), 0);
+  EXPECT_EQ(outputCount, 3u);
+  io_close(outputFile);
+  EXPECT_EQ(read_file(dir.file("out")), bytes_of("a\r\nb"));
+}
+
+TEST_F(DataPathTest, SinkWritesLargeBinaryBlocksUnchanged) {
+  Bytes data(100000);
+  for (size_t i = 0; i < data.size(); i++) data[i] = uint8_t(i % 251);
+  outputFile = io_open(dir.file("out").c_str(), IO_MODE_CREATE);
+  EXPECT_EQ(output_sink(data.data(), 0, int(data.size())), 0);
+  EXPECT_EQ(outputCount, 100000u);
+  io_close(outputFile);
+  EXPECT_EQ(read_file(dir.file("out")), data);
+}
+
+TEST_F(DataPathTest, SinkWithoutTargetOnlyCounts) {
+  unsigned char window[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+  outputWindow = window;
+  EXPECT_EQ(output_window(2, 7), 0);
+  EXPECT_EQ(outputCount, 5u);
+  EXPECT_EQ(output_window(3, 3), 0);
+  EXPECT_EQ(outputCount, 5u);
+  outputWindow = nullptr;
+}
+
+TEST_F(DataPathTest, SinkReportsWriteErrorAndAnswersOne) {
+  if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
+  outputFile = io_open("/dev/full", IO_MODE_CREATE);
+  ASSERT_NE(outputFile, nullptr);
+  PathName target("/dev/full");
+  driverState.writeTargetName = &target;
+  Bytes data(200000, 'z');
+  ConsoleCapture console;
+  EXPECT_EQ(output_sink(data.data(), 0, int(data.size())), 1);
+  EXPECT_EQ(console.errors(), 1);
+  EXPECT_NE(console.error_text().find("full: write error"), std::string::npos);
+  driverState.writeTargetName = nullptr;
+  io_close(outputFile);
+}
+
+TEST_F(DataPathTest, ProgressIsRedrawnInPlaceButNeverForPrintOrStandardOutput) {
+  ConsoleCapture console;
+  sleep(1);
+  while (progress_ticks() < 9) usleep(50000);
+  unsigned char data[4] = {'w', 'x', 'y', 'z'};
+  expectedTotal = 8;
+  options.command = Print;
+  EXPECT_EQ(output_sink(data, 0, 2), 0);
+  options.command = Extract;
+  ASSERT_EQ(io_stdout(), 0);
+  outputFile = ioStandardOutput;
+  EXPECT_EQ(output_sink(data, 0, 2), 0);  // member data on the console: no figure
+  io_flush(ioStandardOutput);
+  outputFile = nullptr;
+  EXPECT_EQ(console.message_text_out(), "");
+  EXPECT_EQ(output_sink(data, 0, 2), 0);  // 4 of 8
+  std::string shown = console.message_text_out();
+  ASSERT_EQ(shown.size(), 8u);
+  EXPECT_EQ(shown.substr(4), "\b\b\b\b");
+  EXPECT_NE(shown.find('%'), std::string::npos);
+  EXPECT_EQ(output_sink(data, 0, 1), 0);  // the clock was restarted: no new figure
+  EXPECT_EQ(console.message_text_out(), shown);
+}
+
+}  // namespace

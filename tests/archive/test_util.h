@@ -1,0 +1,164 @@
+// Helpers for the archive tests: temporary folders, whole-file I/O, captured
+// console output and a builder of own-format archives with stored members.
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <ftw.h>
+#include <unistd.h>
+
+#include "archive/archive.h"
+#include "archive/check.h"
+#include "archive/kvn_format.h"
+#include "driver/options.h"
+#include "platform/console.h"
+
+using Bytes = std::vector<unsigned char>;
+
+inline Bytes bytes_of(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+inline void append(Bytes& to, const Bytes& more) { to.insert(to.end(), more.begin(), more.end()); }
+
+inline void append_be32(Bytes& to, uint32_t v) {
+  for (int shift = 24; shift >= 0; shift -= 8) to.push_back(uint8_t(v >> shift));
+}
+inline void append_be16(Bytes& to, uint32_t v) {
+  to.push_back(uint8_t(v >> 8));
+  to.push_back(uint8_t(v));
+}
+
+// A folder under /tmp removed with everything in it at the end of the test.
+class TempDir {
+ public:
+  TempDir() {
+    char templ[] = "/tmp/kvx-archive-XXXXXX";
+    path_ = mkdtemp(templ);
+  }
+  ~TempDir() {
+    nftw(
+        path_.c_str(), [](const char* p, const struct stat*, int, struct FTW*) { return ::remove(p); }, 16,
+        FTW_DEPTH | FTW_PHYS);
+  }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+inline void write_file(const std::string& path, const Bytes& data) {
+  FILE* f = fopen(path.c_str(), "wb");
+  if (!data.empty()) fwrite(data.data(), 1, data.size(), f);
+  fclose(f);
+}
+
+inline Bytes read_file(const std::string& path) {
+  Bytes out;
+  FILE* f = fopen(path.c_str(), "rb");
+  if (f == nullptr) return out;
+  int c;
+  while ((c = fgetc(f)) != EOF) out.push_back(uint8_t(c));
+  fclose(f);
+  return out;
+}
+
+// Catches the console's message and error streams and the error count while alive.
+class ConsoleCapture {
+ public:
+  ConsoleCapture() : messages_(tmpfile()), errors_(tmpfile()), startCount_(error_count()) {
+    oldMessages_ = message_stream();
+    oldErrors_ = error_stream();
+    options.language = 1;
+    select_catalog();
+    console_use_streams(messages_, errors_, nullptr);
+  }
+  ~ConsoleCapture() {
+    console_use_streams(oldMessages_, oldErrors_, nullptr);
+    fclose(messages_);
+    fclose(errors_);
+  }
+  int errors() const { return error_count() - startCount_; }
+  std::string error_text() { return contents(errors_); }
+  std::string message_text_out() { return contents(messages_); }
+
+ private:
+  static std::string contents(FILE* f) {
+    fflush(f);
+    long end = ftell(f);
+    std::string text(size_t(end), '\0');
+    rewind(f);
+    if (end > 0) fread(&text[0], 1, size_t(end), f);
+    fseek(f, 0, SEEK_END);
+    return text;
+  }
+  FILE* messages_;
+  FILE* errors_;
+  FILE* oldMessages_ = nullptr;
+  FILE* oldErrors_ = nullptr;
+  int startCount_;
+};
+
+// The bytes of an own-format global header.
+inline Bytes global_header(uint16_t flags, const std::string& comment = std::string()) {
+  Bytes out = {0xFF, 0x4B, 0x56, 0x47};
+  append_be16(out, flags);
+  if (flags & (GLOBAL_COMMENT | GLOBAL_COMMENT_ALT)) {
+    append_be32(out, uint32_t(comment.size() + 1));
+    append(out, bytes_of(comment));
+    out.push_back(0);
+  }
+  return out;
+}
+
+// A complete entry header for a stored member, built by the format's writer.
+inline Bytes stored_header(const std::string& name, const Bytes& data, uint16_t flags = ENTRY_STORED,
+                           uint32_t time = 0x224FAB2F) {
+  EntryInfo entry;
+  entry.flags = flags;
+  entry.time = time;
+  entry.name.assign_stored(name.c_str());
+  entry.unpackedSize = uint32_t(data.size());
+  entry.packedSize = uint32_t(data.size());
+  entry.dataCrc = crc32_of(data.data(), data.size());
+  unsigned char buffer[KVN_HEADER_CAPACITY];
+  int length = build_entry_header(buffer, sizeof buffer, &entry);
+  return length > 0 ? Bytes(buffer, buffer + length) : Bytes();
+}
+
+// Header and data of one stored member.
+inline Bytes stored_member(const std::string& name, const std::string& text) {
+  Bytes data = bytes_of(text);
+  Bytes out = stored_header(name, data);
+  append(out, data);
+  return out;
+}
+
+// An archive with the given members (name, content) and the terminator.
+inline Bytes simple_archive(const std::vector<std::pair<std::string, std::string>>& members,
+                            uint16_t globalFlags = GLOBAL_WIDE_WINDOW) {
+  Bytes out = global_header(globalFlags);
+  for (const auto& m : members) append(out, stored_member(m.first, m.second));
+  out.push_back(0);
+  out.push_back(0);
+  return out;
+}
+
+// Opens a file for reading as an own-format archive (no report of a missing file).
+inline ArchiveFile* open_for_reading(const std::string& path, ArchiveKind kind = Kvn, int report = 1) {
+  return open_archive(PathName(path.c_str()), 1, kind, report, 0);
+}
+
+// The names of all members a walk finds.
+inline std::vector<std::string> walk_names(ArchiveFile* archive) {
+  std::vector<std::string> names;
+  for_each_entry(
+      archive,
+      [](ArchiveFile*, PathName& name, void* context) {
+        static_cast<std::vector<std::string>*>(context)->push_back(name.name);
+      },
+      &names);
+  return names;
+}

@@ -1,0 +1,456 @@
+// Adding files: the add command with its volume loop, one file merged with the
+// old archive's members, one member packed into the archive, and the record of
+// added files that a move deletes afterwards.
+#include "driver/add.h"
+
+#include <strings.h>
+
+#include <cstring>
+#include <vector>
+
+#include "archive/check.h"
+#include "archive/kvn_format.h"
+#include "codec/huff/pack.h"
+#include "driver/comments.h"
+#include "driver/extract.h"
+#include "driver/options.h"
+#include "driver/prompts.h"
+#include "driver/replace.h"
+#include "driver/volumes.h"
+#include "platform/scan.h"
+
+struct AddedFile {
+  PathName path;   // as given in the file specifications
+  int directory;   // a directory member was written for it
+  int size;        // status when it was added: a file changed since is kept
+  int mtime;
+};
+
+namespace {
+
+
+std::vector<AddedFile> addedFiles;
+
+bool same_name_part(const PathName& a, const PathName* b) {
+  return b != nullptr && strcasecmp(a.name, b->name) == 0;
+}
+
+// The archive, its temporary name or the old archive moved aside.
+bool is_archive_itself(const PathName& spec) {
+  return same_name_part(spec, driverState.archivePath) || same_name_part(spec, driverState.tempArchivePath) ||
+         same_name_part(spec, driverState.backupArchivePath);
+}
+
+// Writes a member without data (a directory, an empty file in a volume): the
+// header alone, with the ratio of nothing saved.
+int write_header_only(ArchiveFile* target, ActionKind action) {
+  EntryInfo& e = target->entry;
+  e.flags |= ENTRY_STORED;
+  e.unpackedSize = 0;
+  e.packedSize = 0;
+  e.dataCrc = 0;
+  if (write_member_header(target, io_tell(target->file)) < 0) return -1;
+  char ratio[8];
+  format_percent(0, 0, ratio, true);
+  print_action_with(e.name, action, "  ");
+  print_text(ratio);
+  print_text("\n");
+  note_archive_member(e.time);
+  return 1;
+}
+
+// After an old member that is a piece of a split file: the following pieces
+// of the same file go with it, copied when it was kept, left out when it was
+// replaced.
+int follow_old_pieces(ArchiveFile*& old, ArchiveFile* target, const PathName& name, bool keep) {
+  for (;;) {
+    int r = next_old_member(old, target);
+    if (r < 0) return -1;
+    if (r == 0) {
+      old = close_archive(old);
+      return 0;
+    }
+    if (!(old->entry.flags & ENTRY_PIECE) || path_compare(old->entry.name, name) != 0) {
+      rewind_entry(old);
+      return 0;
+    }
+    if (keep && copy_old_member(old, target) != 0) return -1;
+    if (!keep) skip_entry(old);
+  }
+}
+
+// Copies the old members whose names sort before name; leaves old at the
+// data of a member of the same name (answering 1), or at the header of the
+// next greater one (0). -1 when the new archive failed.
+int merge_old_members(ArchiveFile*& old, ArchiveFile* target, const PathName& name) {
+  while (old != nullptr) {
+    int r = next_old_member(old, target);
+    if (r < 0) return -1;
+    if (r == 0) {
+      old = close_archive(old);
+      return 0;
+    }
+    int order = path_compare(old->entry.name, name);
+    if (order == 0) return 1;
+    if (order > 0) {
+      rewind_entry(old);
+      return 0;
+    }
+    if (copy_old_member(old, target) != 0) return -1;
+  }
+  return 0;
+}
+
+int32_t volume_limit() {
+  if (options.volumeSize > 0) return options.volumeSize - 16;
+  if (options.volumeSize == -1) return disk_free(*driverState.archivePath) - 528;
+  return 2000000000;
+}
+
+// Tests the finished temporary archive as the command t would, over all its
+// members; answers the number of errors found.
+int test_new_archive() {
+  int errorsBefore = error_count();
+  inputChecked = 0;
+  FileSpecList saved = driverState.fileSpecs;
+  driverState.fileSpecs = nullptr;
+  spec_add(driverState.fileSpecs, PathName("*"), SPEC_MATCH);
+  options.command = Test;
+  extract_archive(0);
+  spec_clear(driverState.fileSpecs);
+  driverState.fileSpecs = saved;
+  return error_count() - errorsBefore;
+}
+
+// Asks for the next volume; true to go on.
+bool next_volume_wanted() {
+  if (driverState.archivePath->next_volume_name() == nullptr) {
+    report_error_path(message_text(MSG_CANNOT_CREATE_ARCHIVE), *driverState.archivePath);
+    return false;
+  }
+  int key;
+  do {
+    key = ask(message_text(MSG_NEXT_VOLUME), driverState.archivePath);
+  } while (key != 'y' && key != 'n');
+  if (key == 'y') return true;
+  set_error_count(error_count() + 1);
+  return false;
+}
+
+// Opens the old archive for Add and Update and refuses the combinations that
+// cannot update it. Sets ok to false after a counted error.
+ArchiveFile* open_old_archive(bool& ok) {
+  ok = true;
+  if (options.command == Create) return nullptr;
+  int errorsBefore = error_count();
+  ArchiveFile* old =
+      open_archive(*driverState.archivePath, 1, static_cast<ArchiveKind>(options.archiveKindIndex), 0, 0);
+  if (error_count() != errorsBefore) {
+    ok = false;
+    return close_archive(old);
+  }
+  if (old == nullptr) return nullptr;
+  // Members of a block-mode archive depend on those before them, and a volume
+  // is one part of a set: neither can take members in place.
+  if (options.blockMode || (old->globalFlags & GLOBAL_BLOCKED)) {
+    report_error(message_text(MSG_ONLY_CREATE_BLOCK));
+    ok = false;
+  } else if (options.volumeSize || (old->globalFlags & GLOBAL_MULTIVOLUME)) {
+    report_error(message_text(MSG_CANNOT_UPDATE_VOLUMES));
+    ok = false;
+  }
+  if (!ok) old = close_archive(old);
+  return old;
+}
+
+}  // namespace
+
+void prepare_member(ArchiveFile* target) {
+  EntryInfo& e = target->entry;
+  driverState.readSourceName = &e.name;
+  driverState.writeTargetName = driverState.tempArchivePath;
+  if (options.archiveKindIndex == Kvx) e.flags &= uint16_t(~ENTRY_TEXT);
+  if (options.storePackedExtensions && ext_in_list(e.name)) e.flags |= ENTRY_STORED;
+  options.textMode = (e.flags & ENTRY_TEXT) != 0;
+}
+
+int write_member_header(ArchiveFile* target, int32_t at) {
+  unsigned char header[KVN_HEADER_CAPACITY];
+  int length = target->buildHeader(header, int(sizeof header), &target->entry);
+  if (length < 0) {
+    report_name_too_long(target->entry.name.full_path());
+    note_failure(target);
+    return -1;
+  }
+  if (io_seek(target->file, at, 0) < 0 || io_write(target->file, header, length) != length) {
+    if (!output_failed(target)) {
+      report_error_path(message_text(MSG_WRITE_ERROR), *driverState.tempArchivePath);
+      note_failure(target);
+    }
+    return -1;
+  }
+  return output_failed(target) ? -1 : length;
+}
+
+int pack_into_archive(ArchiveFile* target, IoFile* source, ActionKind action) {
+  if (output_failed(target)) return -1;
+  EntryInfo& e = target->entry;
+  prepare_member(target);
+  IoFile* f = target->file;
+  const int32_t headerPos = io_tell(f);
+  const int headerLength = write_member_header(target, headerPos);
+  if (headerLength < 0) return -1;
+  const int32_t dataPos = headerPos + headerLength;
+  if (e.unpackedSize == 0 || (e.flags & ENTRY_DIRECTORY) || source == nullptr) e.flags |= ENTRY_STORED;
+
+  const int32_t size = int32_t(e.unpackedSize);
+  int32_t unpacked = 0;
+  int32_t packed = 0;
+  uint32_t crc;
+  int errorsBefore = error_count();
+  if (e.flags & ENTRY_STORED) {
+    crc = store_member(source, f, 0, nullptr, 0, source ? size : 0, &unpacked, &packed, &e.name, action);
+  } else {
+    crc = pack_member(source, f, 0, size, &unpacked, &packed, &e.name, action);
+    // Data that did not shrink is stored; block mode keeps the stream whole.
+    if (error_count() == errorsBefore && !output_failed(target) && !options.blockMode && packed >= unpacked) {
+      e.flags |= ENTRY_STORED;
+      print_text("\r");
+      io_seek(source, 0, 0);
+      io_seek(f, dataPos, 0);
+      io_truncate(f, dataPos);
+      crc = store_member(source, f, 0, nullptr, 0, size, &unpacked, &packed, &e.name, action);
+    }
+  }
+  print_text("\n");
+  // A method this build cannot pack, or a read error while storing, is a
+  // counted error: the member is not in the archive as it should be.
+  if (error_count() != errorsBefore) note_failure(target);
+  if (output_failed(target)) return -1;
+
+  if (options.highMethodOrder != 0 && !(e.flags & ENTRY_STORED)) e.flags |= ENTRY_HIGH;
+  if (options.methodFive) e.flags |= ENTRY_FIVE;
+  e.packedSize = uint32_t(packed);
+  e.unpackedSize = uint32_t(unpacked);
+  e.dataCrc = crc;
+  const int32_t endPos = io_tell(f);
+  if (write_member_header(target, headerPos) != headerLength) return -1;
+  io_seek(f, endPos, 0);
+  if (output_failed(target)) return -1;
+  note_archive_member(e.time);
+  return 1;
+}
+
+int add_one_file(const PathName& spec, ArchiveFile*& old, ArchiveFile* target, VolumeSpace* space,
+                 int noMerge) {
+  // A member that goes on from the previous volume is the only way to be
+  // unfinished; every other path leaves the space without a continuation.
+  const bool continuing = space->unfinished != 0;
+  space->unfinished = 0;
+  if (!continuing) {
+    space->continuationLeft = 0;
+    space->continuationOffset = 0;
+  }
+  if (is_archive_itself(spec)) return 0;
+  FileStatus status{};
+  if (path_stat(spec, status) != 0) {
+    report_error_path(message_text(MSG_CANNOT_OPEN), spec);
+    return 0;
+  }
+  const bool directory = status.is_directory();
+  if (!directory && !status.is_regular()) {
+    print_action_with(spec, ActionKind::Skip, "\n");
+    return 0;
+  }
+
+  char name[PATH_MAX_TEXT];
+  if (options.pathMode)
+    spec.full_path(name);
+  else
+    strcpy(name, spec.name);
+  EntryInfo& e = target->entry;
+  fill_entry_from_file(name, status, &e);
+  if (options.textMode) e.flags |= ENTRY_TEXT;
+  comment_member(&e);
+  // A name too long for a header is refused before anything is written.
+  unsigned char header[KVN_HEADER_CAPACITY];
+  if (target->buildHeader(header, int(sizeof header), &e) < 0) {
+    report_name_too_long(name);
+    return 0;
+  }
+
+  IoFile* source = nullptr;
+  if (directory) {
+    e.flags |= ENTRY_DIRECTORY;
+    e.unpackedSize = 0;
+  } else {
+    source = io_open_path(spec, IO_MODE_READ);
+    if (source == nullptr) {
+      report_error_path(message_text(MSG_CANNOT_OPEN), spec);
+      return 0;
+    }
+  }
+
+  bool sameName = false;
+  if (noMerge) {
+    sameName = old != nullptr && path_compare(old->entry.name, e.name) == 0;
+  } else {
+    int merged = merge_old_members(old, target, e.name);
+    if (merged < 0) {
+      io_close(source);
+      return -1;
+    }
+    sameName = merged == 1;
+  }
+
+  const bool keepOld = sameName && (options.updateOnly || options.freshOnly) && old->entry.time >= e.time;
+  const bool oldWasPiece = sameName && (old->entry.flags & ENTRY_PIECE);
+  int result;
+  if (keepOld) {
+    result = copy_old_member(old, target) == 0 ? 1 : -1;
+  } else {
+    if (sameName) skip_entry(old);
+    ActionKind action = old != nullptr ? ActionKind::Update : ActionKind::Add;
+    if (options.volumeSize == 0) {
+      result = directory ? write_header_only(target, action) : pack_into_archive(target, source, action);
+    } else if (directory || e.unpackedSize == 0) {
+      // A member without data goes whole into the next volume when its header does not fit.
+      if (io_tell(target->file) + e.headerSize > space->limit) {
+        space->unfinished = 1;
+        result = 0;
+      } else {
+        result = write_header_only(target, action);
+      }
+    } else {
+      result = pack_across_volumes(target, source, space, action);
+    }
+  }
+  if (result >= 0 && oldWasPiece && old != nullptr &&
+      follow_old_pieces(old, target, e.name, keepOld) != 0)
+    result = -1;
+  if (result >= 0 && failure_count(target) != 0) result = -1;
+  // The file counts as added when all of it went in as it is now.
+  if (result == 1 && !keepOld && (directory || io_tell(source) >= status.size)) remember_added_file(spec, status);
+  if (result < 0) space->spaceLeft = 0;
+  io_close(source);
+  if (space->unfinished) return 0;
+  return result;
+}
+
+void add_members() {
+  if (options.blockMode && options.volumeSize) {
+    report_error(message_text(MSG_BLOCK_AND_VOLUMES));
+    return;
+  }
+  bool ok = true;
+  ArchiveFile* old = open_old_archive(ok);
+  if (!ok) return;
+  print_text(message_text(old != nullptr ? MSG_UPDATING : MSG_CREATE));
+  print_text(message_text(MSG_ARCHIVE_WORD));
+  print_path(*driverState.archivePath);
+  print_text("\n");
+
+  forget_added_files();
+  driverState.newestMemberTime = 0;
+  inputChecked = 1;
+  ArchiveFile* target = open_new_archive();
+  if (target == nullptr) {
+    close_archive(old);
+    return;
+  }
+  SpecNode* spec = driverState.fileSpecs;
+  VolumeSpace space;
+  for (;;) {
+    space.limit = volume_limit();
+    space.spaceLeft = space.limit;
+    target->volumeBudget = space.limit;
+    codec_buffers_alloc();
+    reset_archive_member_count();
+    begin_output(target, old, options.blockMode != 0);
+    const int32_t headerEnd = io_tell(target->file);
+    if (headerEnd > space.limit) {
+      report_error(message_text(MSG_VOLUME_TOO_SMALL));
+      discard_new_archive(target);
+      close_archive(old);
+      return;
+    }
+    space.spaceLeft -= headerEnd;
+
+    bool failed = false;
+    while (spec != nullptr) {
+      if (output_failed(target)) {
+        failed = true;
+        break;
+      }
+      options.textMode = (spec->flags & SPEC_TEXT) != 0;
+      if (space.unfinished || confirm(spec->path, CONFIRM_ADD)) {
+        if (add_one_file(*spec->path, old, target, &space, 0) < 0) {
+          failed = true;
+          break;
+        }
+        if (space.unfinished) break;
+      }
+      spec = spec->next;
+    }
+    // The rest of the old archive follows the last file.
+    while (!failed && old != nullptr) {
+      int r = next_old_member(old, target);
+      if (r == 0) break;
+      if (r < 0 || copy_old_member(old, target) != 0) failed = true;
+    }
+    old = close_archive(old);
+    if (!failed && space.unfinished && archive_member_count() == 0) {
+      // Not even one piece fits an empty volume: more volumes would not help.
+      report_error(message_text(MSG_VOLUME_TOO_SMALL));
+      failed = true;
+    }
+    if (failed) {
+      discard_new_archive(target);
+      return;
+    }
+    if (finish_new_archive(target) != 0) return;
+    if (options.testAfter && test_new_archive() != 0) {
+      discard_new_archive(nullptr);
+      return;
+    }
+    if (replace_archive() != 0) return;
+    set_archive_time();
+    if (!space.unfinished) break;
+    if (!next_volume_wanted()) return;
+    inputChecked = 1;
+    target = open_new_archive();
+    if (target == nullptr) return;
+  }
+  inputChecked = 0;
+  if (options.moveFiles && error_count() == 0) delete_added_files();
+}
+
+void forget_added_files() { addedFiles.clear(); }
+
+void remember_added_file(const PathName& path, const FileStatus& status) {
+  addedFiles.push_back(AddedFile{path, status.is_directory() ? 1 : 0, status.size, status.mtime});
+}
+
+int delete_added_file(const AddedFile& file) {
+  FileStatus now{};
+  if (path_stat(file.path, now) != 0) return 0;
+  if (file.directory) return now.is_directory() && path_rmdir(file.path) == 0 ? 1 : 0;
+  if (!now.is_regular() || now.size != file.size || now.mtime != file.mtime) return 0;
+  return path_unlink(file.path) == 0 ? 1 : 0;
+}
+
+void delete_added_files() {
+  // Latest first, so files go before the directories that hold them; passes
+  // repeat while they remove something, for directories emptied late.
+  std::vector<bool> done(addedFiles.size(), false);
+  for (bool progress = true; progress;) {
+    progress = false;
+    for (size_t i = addedFiles.size(); i-- > 0;) {
+      if (!done[i] && delete_added_file(addedFiles[i]) == 1) {
+        done[i] = true;
+        progress = true;
+      }
+    }
+  }
+  addedFiles.clear();
+}

@@ -1,0 +1,56 @@
+// Adding files to an archive (the commands a, m, n, b and u): the files are
+// merged with the old archive's members in name order into a new archive,
+// which may be split into volumes; moved files are deleted afterwards.
+#pragma once
+
+#include <cstdint>
+
+#include "archive/archive.h"
+#include "platform/console.h"
+#include "platform/os.h"
+
+// The room of the volume being written, and a member that goes on in the next.
+struct VolumeSpace {
+  int32_t limit = 2000000000;      // the volume's data must end at or before this position
+  int32_t spaceLeft = 2000000000;  // bytes still allowed in this volume
+  int32_t continuationOffset = 0;  // source offset where the next piece starts
+  int32_t continuationLeft = 0;    // bytes of the member still to be written
+  int unfinished = 0;              // the current file goes on in the next volume
+};
+
+// The command; called by the dispatcher for Add, Create and Update.
+void add_members();
+
+// Adds one file, copying before it the old members whose names sort first
+// (unless noMerge). An old member of the same name is replaced, or kept when
+// -u/-f is given and it is not older. old is advanced, or closed at its end.
+// 1 when a member for the file (new or kept) was written, 0 when the file was
+// left out, -1 when the new archive failed.
+int add_one_file(const PathName& spec, ArchiveFile*& old, ArchiveFile* target, VolumeSpace* space,
+                 int noMerge);
+
+// Writes target->entry with the data of source (null for a member without
+// data) as one member: a provisional header, the data, the final header.
+// A member that does not shrink is stored instead (not in block mode).
+// 1 written, -1 after a failure noted on target.
+int pack_into_archive(ArchiveFile* target, IoFile* source, ActionKind action);
+
+// Steps shared by every way of writing a member: the names quoted by read and
+// write errors, the text flag (never in kvx archives) and storing files whose
+// extension marks them as packed already.
+void prepare_member(ArchiveFile* target);
+// Writes the header of target->entry at position at of the new archive and
+// leaves the file after it; the header's length, or -1 after a failure noted
+// on target.
+int write_member_header(ArchiveFile* target, int32_t at);
+
+// The record of the files whose current content went into the new archive:
+// only these may be deleted when files are moved into an archive.
+void forget_added_files();
+void remember_added_file(const PathName& path, const FileStatus& status);
+// Deletes one remembered file (unless it changed since it was added) or
+// directory (when it is empty); 1 when it was removed.
+struct AddedFile;
+int delete_added_file(const AddedFile& file);
+// Deletes every remembered file, then the directories this leaves empty.
+void delete_added_files();

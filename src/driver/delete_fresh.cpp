@@ -1,0 +1,149 @@
+// Delete and fresh: the old archive is walked in order and written anew, each
+// member copied unchanged, left out, or replaced by its newer file.
+#include "driver/delete_fresh.h"
+
+
+#include "archive/check.h"
+#include "archive/dos_time.h"
+#include "codec/huff/pack.h"
+#include "driver/add.h"
+#include "driver/extract.h"
+#include "driver/options.h"
+#include "driver/prompts.h"
+#include "driver/replace.h"
+#include "platform/console.h"
+#include "platform/os.h"
+
+namespace {
+
+
+ArchiveFile* open_existing_archive() {
+  driverState.newestMemberTime = 0;
+  return open_archive(*driverState.archivePath, 1, static_cast<ArchiveKind>(options.archiveKindIndex), 1, 0);
+}
+
+// Whether the member's file on disk is newer than the member.
+bool file_is_newer(const EntryInfo& member) {
+  FileStatus status{};
+  return path_stat(member.name, status) == 0 && member.time < pack_dos_time(status.mtime);
+}
+
+// Finishes the new archive and puts it in place; 0 when it replaced the old one.
+int finish_and_replace(ArchiveFile* target) {
+  if (finish_new_archive(target) != 0 || replace_archive() != 0) return -1;
+  set_archive_time();
+  return 0;
+}
+
+// Whether the extraction just run left member on disk at the path extraction
+// uses: a directory that exists, or a file of the member's size whose time
+// the extraction set from the member (it does so only after a good
+// extraction).
+bool extracted_copy_on_disk(const EntryInfo& member) {
+  if (options.command == Print) return true;
+  PathName path("");
+  FileStatus status{};
+  if (!build_output_path(member, path) || path_stat(path, status) != 0) return false;
+  if (member.flags & ENTRY_DIRECTORY) return status.is_directory();
+  return status.is_regular() && uint32_t(status.size) == member.unpackedSize &&
+         pack_dos_time(status.mtime) == member.time;
+}
+
+// Writes the archive anew without the selected members (only those on disk
+// again with onlyExtracted).
+void delete_selected(bool onlyExtracted) {
+  ArchiveFile* old = open_existing_archive();
+  if (old == nullptr) return;
+  if (old->globalFlags & GLOBAL_BLOCKED) {
+    report_error(message_text(MSG_NO_DELETE_IN_BLOCK));
+    close_archive(old);
+    return;
+  }
+  ArchiveFile* target = open_new_archive();
+  if (target == nullptr) {
+    close_archive(old);
+    return;
+  }
+  reset_archive_member_count();
+  begin_output(target, old, 0);
+
+  int r = 0;
+  while ((r = next_old_member(old, target)) == 1) {
+    const EntryInfo& member = old->entry;
+    if (spec_matches(driverState.fileSpecs, member.name) &&
+        (!onlyExtracted || extracted_copy_on_disk(member)) && confirm(&member.name, CONFIRM_DELETE)) {
+      print_action_with(member.name, ActionKind::Delete, "\n");
+      skip_entry(old);
+    } else if (copy_old_member(old, target) != 0) {
+      break;
+    }
+  }
+  close_archive(old);
+  // A copy that failed leaves the old archive as it was.
+  if (r != 0 || failure_count(target) != 0) {
+    discard_new_archive(target);
+    return;
+  }
+  finish_and_replace(target);
+}
+}  // namespace
+
+void delete_members() { delete_selected(false); }
+
+void delete_extracted_members() { delete_selected(true); }
+
+void fresh_members() {
+  options.freshOnly = 1;
+  ArchiveFile* old = open_existing_archive();
+  if (old == nullptr) return;
+  // A fresh must not split members, so volumes are refused like volume archives.
+  const char* refusal = nullptr;
+  if ((old->globalFlags & GLOBAL_BLOCKED) || options.blockMode)
+    refusal = message_text(MSG_NO_FRESH_IN_BLOCK);
+  else if ((old->globalFlags & GLOBAL_MULTIVOLUME) || options.volumeSize != 0)
+    refusal = message_text(MSG_CANNOT_FRESH_VOLUMES);
+  if (refusal != nullptr) {
+    report_error(refusal);
+    close_archive(old);
+    return;
+  }
+  print_text(message_text(MSG_FRESHING));
+  print_text(message_text(MSG_ARCHIVE_WORD));
+  print_path(*driverState.archivePath);
+  print_text("\n");
+
+  forget_added_files();
+  inputChecked = 1;
+  ArchiveFile* target = open_new_archive();
+  if (target == nullptr) {
+    close_archive(old);
+    return;
+  }
+  codec_buffers_alloc();
+  reset_archive_member_count();
+  begin_output(target, old, 0);
+
+  int r = 0;
+  bool failed = false;
+  while (!failed && (r = next_old_member(old, target)) == 1) {
+    int written = 0;
+    if (spec_matches(driverState.fileSpecs, old->entry.name) && file_is_newer(old->entry) &&
+        confirm(&old->entry.name, CONFIRM_FRESH)) {
+      PathName file(old->entry.name);
+      VolumeSpace space;
+      written = add_one_file(file, old, target, &space, 1);
+      if (written < 0) failed = true;
+      if (written == 1) skip_entry(old);
+    }
+    // A member whose file could not be taken stays as it was.
+    if (written == 0 && copy_old_member(old, target) != 0) failed = true;
+  }
+  if (r < 0) failed = true;
+  close_archive(old);
+  inputChecked = 0;
+  if (failed || failure_count(target) != 0) {
+    discard_new_archive(target);
+    return;
+  }
+  if (finish_and_replace(target) == 0 && options.moveFiles && error_count() == 0) delete_added_files();
+}

@@ -1,0 +1,449 @@
+// Extract, test and print: walks the archive and its volumes, selects
+// members, decides output paths with the directory and overwrite questions,
+// decodes each member and reports its result.
+#include "driver/extract.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "archive/dos_time.h"
+#include "codec/huff/unpack.h"
+#include "driver/list.h"
+#include "driver/options.h"
+#include "driver/prompts.h"
+#include "platform/console.h"
+#include "platform/iofile.h"
+#include "platform/os.h"
+
+namespace {
+
+
+const char* const kUnsafePath = "%: path leads outside the output directory, not extracted";
+const char* const kArchiveItself = "%: is the archive being read, not overwritten";
+constexpr uint32_t HIDDEN_ENTRY = 0x80000000u;
+
+// Values of options.extractOverwriteMode.
+enum OverwriteMode : int {
+  OVERWRITE_ASK = 0,
+  OVERWRITE_ALL = 2,
+  OVERWRITE_UPDATE = 4,   // older files are replaced, missing ones created
+  OVERWRITE_FRESH = 5,    // older files are replaced, nothing new is created
+  OVERWRITE_RENAME = 6,   // the current member was given a new name: ask again for it
+  OVERWRITE_SKIP_ALL = 8,
+};
+
+// Member modes handed on by extract_selected.
+enum MemberMode : int {
+  MEMBER_SELECTED = 0,
+  MEMBER_BLOCK_UNSELECTED = 1,
+  MEMBER_BLOCK_SELECTED = 2,
+};
+
+// The directory of the previous member (pooled text, compared by pointer) and
+// the answer to the directory question for it.
+const char* lastDirectory = nullptr;
+bool skipLastDirectory = false;
+
+// The file being written for the current member: if the run ends before the
+// member is finished (an interrupt, a fatal error), it is removed at exit so
+// that no half-written file is left under a good name.
+char unfinishedOutput[PATH_MAX_TEXT];
+
+void remove_unfinished_output() {
+  if (unfinishedOutput[0] && !options.keepBroken) path_unlink(PathName(unfinishedOutput));
+  unfinishedOutput[0] = '\0';
+}
+
+void mark_unfinished(const char* path) {
+  static bool cleanupInstalled = false;
+  if (!cleanupInstalled) {
+    atexit(remove_unfinished_output);
+    cleanupInstalled = true;
+  }
+  strcpy(unfinishedOutput, path);
+}
+
+// The names quoted by "%: read error" and "%: write error" during a member.
+PathName& read_source() {
+  static PathName name("");
+  return name;
+}
+
+// Stored paths that would leave the output directory: absolute ones and
+// those with a ".." component.
+bool is_unsafe_path(const char* text) {
+  if (text[0] == '/') return true;
+  for (const char* part = text; *part;) {
+    const char* end = strchr(part, '/');
+    size_t length = end ? static_cast<size_t>(end - part) : strlen(part);
+    if (length == 2 && part[0] == '.' && part[1] == '.') return true;
+    if (!end) break;
+    part = end + 1;
+  }
+  return false;
+}
+
+// Decodes a member only to keep a block-mode stream in step: no output,
+// no action line, no result.
+void decode_quietly(ArchiveFile* archive) { archive->extract(archive, nullptr, nullptr, nullptr); }
+
+// The result line of a decoded member, unless an error was already counted
+// for it: "CRC error" (counted) on a mismatch, else "file OK" or "OK".
+void report_result(ArchiveFile* archive, uint32_t check, bool fileWritten, int mode, int errorsBefore) {
+  if (error_count() != errorsBefore) return;
+  if (check != archive->entry.dataCrc) {
+    report_error(message_text(MSG_CRC_ERROR));
+    note_failure(archive);
+    return;
+  }
+  print_text(message_text(mode != MEMBER_SELECTED && !fileWritten ? MSG_FILE_OK : MSG_OK));
+}
+
+// Decodes the member into output (null: test only) with its action line and
+// result.
+void decode_member(ArchiveFile* archive, IoFile* output, const PathName& target, int mode, int errorsBefore) {
+  uint32_t check = archive->extract(archive, output, &archive->entry.name, &target);
+  report_result(archive, check, output != nullptr, mode, errorsBefore);
+}
+
+}  // namespace
+
+// The output path of a member: its stored path when paths are kept, else its
+// name part, under the output directory when there is one. False when the
+// result does not fit a path.
+bool build_output_path(const EntryInfo& entry, PathName& output) {
+  char relative[PATH_MAX_TEXT];
+  if (options.pathMode) {
+    entry.name.full_path(relative);
+  } else {
+    strcpy(relative, entry.name.name);
+  }
+  const char* joined = relative;
+  if (options.outputDirectory) {
+    char directory[PATH_MAX_TEXT];
+    options.outputDirectory->full_path(directory);
+    joined = path_join(directory, relative);
+    if (!joined) {
+      report_name_too_long(relative);
+      return false;
+    }
+  }
+  output.assign(joined);
+  return !output.refused;
+}
+
+namespace {
+
+// The directory question of "-qw": asked once for each new output directory;
+// the answer holds for the following members of that directory.
+bool directory_accepted(const PathName& output) {
+  if (output.dir == lastDirectory) return !skipLastDirectory;
+  lastDirectory = output.dir;
+  skipLastDirectory = false;
+  if (!(options.confirmMask & CONFIRM_EXTRACT_DIR) || options.assumeYes) return true;
+  int answer = ask_text(message_text(MSG_EXTRACT_THIS_DIRECTORY), output.dir);
+  print_text("\n");
+  if (answer == 'a') {
+    options.confirmMask &= ~CONFIRM_EXTRACT_DIR;
+  } else if (answer != 'y') {
+    skipLastDirectory = true;
+  }
+  return !skipLastDirectory;
+}
+
+bool existing_is_older(const FileStatus& status, const EntryInfo& entry) {
+  return pack_dos_time(status.mtime) < entry.time;
+}
+
+// Replaces the name part of output with a name the user types; an empty
+// answer or one that is not a plain name leaves output as it was.
+void rename_output(PathName& output) {
+  print_text(message_text(MSG_RENAME_TO));
+  flush_messages();
+  char answer[PATH_MAX_TEXT];
+  read_answer_line(answer, sizeof answer - 1);
+  answer[sizeof answer - 1] = '\0';
+  if (!answer[0] || strchr(answer, '/') || strchr(answer, '\\') || is_unsafe_path(answer) ||
+      strcmp(answer, ".") == 0) {
+    return;
+  }
+  PathName renamed(output.dir, answer);
+  if (!renamed.refused) output = renamed;
+}
+
+enum class Decision { Write, Skip, AskAgain };
+
+// The overwrite question for an existing file; may rename output.
+Decision ask_overwrite(const EntryInfo& entry, PathName& output, const FileStatus& status) {
+  print_path(output);
+  print_size_and_date(message_text(MSG_ON_DISK), pack_dos_time(status.mtime), static_cast<uint32_t>(status.size));
+  print_path(output);
+  print_size_and_date(message_text(MSG_IN_ARCHIVE), entry.time, entry.unpackedSize);
+  for (;;) {
+    int answer = ask_text(message_text(MSG_OVERWRITE_QUESTION), nullptr);
+    print_text("\n");
+    switch (answer) {
+      case 'y':
+        options.extractOverwriteMode = OVERWRITE_ASK;
+        return Decision::Write;
+      case 'a':
+        options.extractOverwriteMode = OVERWRITE_ALL;
+        return Decision::Write;
+      case 'u':
+        options.extractOverwriteMode = OVERWRITE_UPDATE;
+        return existing_is_older(status, entry) ? Decision::Write : Decision::Skip;
+      case 'f':
+        options.extractOverwriteMode = OVERWRITE_FRESH;
+        return existing_is_older(status, entry) ? Decision::Write : Decision::Skip;
+      case 'r':
+        options.extractOverwriteMode = OVERWRITE_RENAME;
+        rename_output(output);
+        return Decision::AskAgain;
+      case 's':
+        options.extractOverwriteMode = OVERWRITE_SKIP_ALL;
+        return Decision::Skip;
+      case 'n':
+        return Decision::Skip;
+      default:
+        break;
+    }
+  }
+}
+
+// Whether the member may be written to output, asking when the overwrite mode
+// says so; output may be renamed on the way.
+bool target_accepted(const EntryInfo& entry, PathName& output) {
+  for (;;) {
+    FileStatus status;
+    if (path_stat(output, status) != 0) return options.extractOverwriteMode != OVERWRITE_FRESH;
+    if (status.is_directory()) return false;
+    // A piece of a split file goes into the file that holds the earlier
+    // pieces (it carries the member's time); later pieces do so whatever the
+    // overwrite mode, so that a file is never left with its first piece only.
+    const bool earlierPieces = (entry.flags & ENTRY_PIECE) && pack_dos_time(status.mtime) == entry.time;
+    if (earlierPieces && entry.pieceOffset != 0) return true;
+    if (options.assumeYes && !options.updateOnly && !options.freshOnly) {
+      options.extractOverwriteMode = OVERWRITE_ALL;
+    }
+    switch (options.extractOverwriteMode) {
+      case OVERWRITE_ASK:
+      case OVERWRITE_RENAME: {
+        if (earlierPieces) return true;
+        Decision decision = ask_overwrite(entry, output, status);
+        if (decision == Decision::AskAgain) continue;
+        return decision == Decision::Write;
+      }
+      case OVERWRITE_UPDATE:
+      case OVERWRITE_FRESH:
+        return existing_is_older(status, entry);
+      case OVERWRITE_SKIP_ALL:
+        return false;
+      default:
+        return true;
+    }
+  }
+}
+
+// Opens the output file: created empty for a whole file or the first piece,
+// opened without truncation and positioned for a later piece. Missing parent
+// directories are made on the way. Null, after its report, on failure.
+IoFile* create_output(const EntryInfo& entry, const PathName& output) {
+  const bool laterPiece = (entry.flags & ENTRY_PIECE) && entry.pieceOffset != 0;
+  const int mode = (laterPiece ? IO_MODE_WRITE : IO_MODE_CREATE) | (options.textMode ? 0 : IO_MODE_DIRECT);
+  char path[PATH_MAX_TEXT];
+  output.full_path(path);
+  IoFile* file = io_open(path, mode);
+  if (!file && strcmp(output.name, ".") != 0 && make_parent_directories(path)) file = io_open(path, mode);
+  if (!file) {
+    if (laterPiece) {
+      report_error(message_text(MSG_BROKEN_FILE));
+    } else {
+      report_error_path(message_text(MSG_CANNOT_CREATE), output);
+    }
+    return nullptr;
+  }
+  if (laterPiece) io_seek(file, static_cast<int>(entry.pieceOffset), 0);
+  return file;
+}
+
+// Times and attributes of a cleanly extracted member (owners are not kept on
+// this platform).
+void set_time_and_attributes(const EntryInfo& entry, const PathName& output) {
+  int64_t seconds = unpack_dos_time(entry.time);
+  if (seconds > 0) path_set_time(output, seconds, seconds);
+  path_chmod(output, static_cast<int>(entry.mode));
+}
+
+// A directory member: nothing is created; an existing directory of that path
+// gets the member's time and attributes when paths are kept (without them the
+// member's name would stand for some unrelated directory).
+void finish_directory_member(const EntryInfo& entry, const PathName& output) {
+  FileStatus status;
+  if (!options.pathMode || path_stat(output, status) != 0 || !status.is_directory()) return;
+  set_time_and_attributes(entry, output);
+}
+
+// Writes the member into its output file and finishes it: times and
+// attributes after a clean member, the file removed after an error unless
+// broken files are kept.
+void write_member(ArchiveFile* archive, PathName& output, int mode, int errorsBefore) {
+  const EntryInfo& entry = archive->entry;
+  IoFile* file = create_output(entry, output);
+  if (!file) {
+    print_action_with(entry.name, ActionKind::Skip, "\n");
+    if (mode == MEMBER_BLOCK_SELECTED) decode_quietly(archive);
+    return;
+  }
+  mark_unfinished(output.full_path());
+  uint32_t check = archive->extract(archive, file, &entry.name, &output);
+  if (io_close(file) != 0 && error_count() == errorsBefore) {
+    report_error_path(message_text(MSG_WRITE_ERROR), output);
+  }
+  report_result(archive, check, true, mode, errorsBefore);
+  if (error_count() == errorsBefore) {
+    set_time_and_attributes(entry, output);
+  } else if (!options.keepBroken) {
+    path_unlink(output);
+  }
+  unfinishedOutput[0] = '\0';
+}
+
+// Visitor of spec_matches: a negative answer ends the walk at the first match.
+int stop_at_match(FileSpecList&, SpecNode* node, void* name) {
+  return path_match(static_cast<const PathName*>(name), node->path, options.pathMode) ? -1 : 0;
+}
+
+// Opens the volume after archivePath, asking for it while it is missing.
+ArchiveFile* open_next_volume(ArchiveKind kind) {
+  PathName* next = driverState.archivePath->next_volume_name();
+  if (!next) return nullptr;
+  for (;;) {
+    ArchiveFile* archive = open_archive(*next, 1, kind, 0, 0);
+    if (archive) return archive;
+    int answer = ask(message_text(MSG_NEXT_VOLUME), next);
+    print_text("\n");
+    if (answer != 'y') return nullptr;
+  }
+}
+
+}  // namespace
+
+bool spec_matches(FileSpecList& list, const PathName& name) {
+  return spec_for_each(list, stop_at_match, const_cast<PathName*>(&name), 0, 0) < 0;
+}
+
+bool make_parent_directories(const char* path) {
+  const char* slash = strrchr(path, '/');
+  if (!slash || slash == path) return true;
+  char directory[PATH_MAX_TEXT];
+  size_t length = static_cast<size_t>(slash - path);
+  if (length >= sizeof directory) return false;
+  memcpy(directory, path, length);
+  directory[length] = '\0';
+  PathName target(directory);
+  if (target.refused) return false;
+  FileStatus status;
+  if (path_stat(target, status) == 0) return status.is_directory();
+  if (path_mkdir(target) == 0) return true;
+  return make_parent_directories(directory) && path_mkdir(target) == 0;
+}
+
+void extract_member(ArchiveFile* archive, int mode) {
+  EntryInfo& entry = archive->entry;
+  static PathName output("");
+  const bool extracting = options.command == Extract;
+
+  char stored[PATH_MAX_TEXT];
+  entry.name.full_path(stored);
+  const bool unsafe = extracting && is_unsafe_path(stored);
+  if (unsafe) report_error_path(kUnsafePath, entry.name);
+  if (!entry.name.name[0] || unsafe || !build_output_path(entry, output)) {
+    if (mode != MEMBER_SELECTED) decode_quietly(archive);
+    return;
+  }
+  read_source() = *archive->path;
+  driverState.readSourceName = &read_source();
+  driverState.writeTargetName = &output;
+  const int errorsBefore = error_count();
+
+  // An unselected block-mode member is only decoded: no question about it
+  // could change anything.
+  const bool skipped = mode != MEMBER_BLOCK_UNSELECTED &&
+                       (!directory_accepted(output) || !confirm(&output, CONFIRM_EXTRACT));
+  if (skipped) {
+    if (mode != MEMBER_SELECTED) decode_member(archive, nullptr, output, mode, errorsBefore);
+    return;
+  }
+  if (options.command == Print && mode != MEMBER_BLOCK_UNSELECTED) {
+    print_text("######  ");
+    print_path(output);
+    print_text("  ######\n");
+    decode_member(archive, ioStandardOutput, output, mode, errorsBefore);
+    return;
+  }
+  if (!extracting || mode == MEMBER_BLOCK_UNSELECTED) {
+    decode_member(archive, nullptr, output, mode, errorsBefore);
+    return;
+  }
+  if (entry.flags & ENTRY_DIRECTORY) {
+    finish_directory_member(entry, output);
+    return;
+  }
+  if (entry.linkTarget[0] && (entry.host == 1 || entry.host == 4)) {
+    if (make_link(entry.linkTarget, output) != 0) {
+      print_action_with(entry.name, ActionKind::Skip, "\n");
+      return;
+    }
+    print_action_with(entry.name, ActionKind::Extract, "\n");
+    set_time_and_attributes(entry, output);
+    return;
+  }
+  if (output.dir == archive->path->dir && strcmp(output.name, archive->path->name) == 0) {
+    report_error_path(kArchiveItself, output);
+    print_action_with(entry.name, ActionKind::Skip, "\n");
+    if (mode == MEMBER_BLOCK_SELECTED) decode_quietly(archive);
+    return;
+  }
+  if (!target_accepted(entry, output)) {
+    print_action_with(entry.name, ActionKind::Skip, "\n");
+    if (mode == MEMBER_BLOCK_SELECTED) decode_quietly(archive);
+    return;
+  }
+  write_member(archive, output, mode, errorsBefore);
+}
+
+void extract_selected(ArchiveFile* archive, PathName& name, void*) {
+  if (archive->entry.hidden & HIDDEN_ENTRY) return;
+  const bool selected = spec_matches(driverState.fileSpecs, name);
+  if (archive->globalFlags & GLOBAL_BLOCKED) {
+    extract_member(archive, selected ? MEMBER_BLOCK_SELECTED : MEMBER_BLOCK_UNSELECTED);
+  } else if (selected) {
+    extract_member(archive, MEMBER_SELECTED);
+  }
+}
+
+void extract_archive(int volumeWalk) {
+  PathName* path = driverState.usesTempArchive ? driverState.tempArchivePath : driverState.archivePath;
+  if (!path) return;
+  const ArchiveKind kind = static_cast<ArchiveKind>(options.archiveKindIndex);
+  ArchiveFile* archive = open_archive(*path, 1, kind, 1, 0);
+  if (!archive) return;
+  if (volumeWalk && (archive->globalFlags & GLOBAL_MULTIVOLUME) && options.volumeSize == 0) {
+    options.volumeSize = 1;
+  }
+  while (archive) {
+    if (archive->globalFlags & GLOBAL_BLOCKED) {
+      options.blockMode = 1;
+      unpack_reset_carry();   // every archive starts a stream of its own
+    }
+    print_text(message_text(options.command == Test ? MSG_TESTING : MSG_EXTRACT_FROM));
+    print_path(*archive->path);
+    if (options.showArchiveComment) print_archive_comment(archive);
+    print_text("\n");
+    for_each_entry(archive, extract_selected);
+    archive = close_archive(archive);
+    if (!volumeWalk || options.volumeSize == 0) return;
+    archive = open_next_volume(kind);
+  }
+}

@@ -1,0 +1,372 @@
+#!/usr/bin/env bash
+# The kvx benchmark: builds a Release kvx in build-bench, then times the
+# default method at every level next to gzip and arj on the corpus, and the
+# archiving commands next to zip, tar and arj on the unpacked cxx.tar tree.
+# All engines run in the same invocation, interleaved round by round, and the
+# table gives each kvx time as a ratio of the peer's. Nothing is asserted.
+#
+# Usage: bench/run.sh [--runs N] [--corpus DIR] [--no-build]
+set -u
+export LC_ALL=C   # EPOCHREALTIME with a decimal point, byte-wise sort
+
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+BUILD=$ROOT/build-bench
+CORPUS=$ROOT/../shared/bench/corpus
+RUNS=5
+BUILD_FIRST=1
+while (($#)); do
+  case $1 in
+    --runs) RUNS=$2; shift 2 ;;
+    --corpus) CORPUS=$2; shift 2 ;;
+    --no-build) BUILD_FIRST=0; shift ;;
+    *) echo "usage: bench/run.sh [--runs N] [--corpus DIR] [--no-build]" >&2; exit 2 ;;
+  esac
+done
+[[ $RUNS =~ ^[1-9][0-9]*$ ]] || { echo "run.sh: --runs wants a positive number" >&2; exit 2; }
+CORPUS=$(cd "$CORPUS" 2>/dev/null && pwd) || { echo "run.sh: no corpus folder" >&2; exit 1; }
+FILES=(cxx.tar libstdcxx.so)
+for f in "${FILES[@]}"; do
+  [[ -f $CORPUS/$f ]] || { echo "run.sh: $CORPUS/$f is missing" >&2; exit 1; }
+done
+
+say() { printf '%s\n' "$*" >&2; }
+
+# ---- peers ----------------------------------------------------------------
+# Debian package of each tool the table needs; installed when missing and we
+# may (root), otherwise the rows that need it report "unavailable".
+need_tools() {
+  local missing=() pkg tool
+  for pkg in time gzip arj zip unzip tar; do
+    tool=$pkg
+    [[ $pkg == time ]] && tool=/usr/bin/time   # not the shell keyword
+    command -v "$tool" >/dev/null 2>&1 || missing+=("$pkg")
+  done
+  ((${#missing[@]})) || return 0
+  if [[ $(id -u) == 0 ]] && command -v apt-get >/dev/null; then
+    say "installing ${missing[*]}"
+    apt-get install -y "${missing[@]}" >/dev/null 2>&1 ||
+      { apt-get update >/dev/null 2>&1 && apt-get install -y "${missing[@]}" >/dev/null 2>&1; } ||
+      say "could not install ${missing[*]}"
+  else
+    say "missing ${missing[*]} (not root: rows that need them are skipped)"
+  fi
+}
+need_tools
+[[ -x /usr/bin/time ]] || { echo "run.sh: /usr/bin/time is needed for peak memory" >&2; exit 1; }
+have() { command -v "$1" >/dev/null 2>&1; }
+
+# ---- build ----------------------------------------------------------------
+if ((BUILD_FIRST)); then
+  LOG=$BUILD/bench-build.log
+  mkdir -p "$BUILD"
+  # A new build folder gets Ninja when present and no tests (they need GoogleTest).
+  fresh=()
+  [[ -f $BUILD/CMakeCache.txt ]] || fresh=(-DKVX_TESTS=OFF)
+  [[ -f $BUILD/CMakeCache.txt ]] || ! have ninja || fresh+=(-G Ninja)
+  cmake -S "$ROOT" -B "$BUILD" "${fresh[@]}" -DCMAKE_BUILD_TYPE=Release -DKVX_SANITIZE=OFF \
+    >"$LOG" 2>&1 || { cat "$LOG" >&2; exit 1; }
+  cmake --build "$BUILD" --target kvx_codec_bench -j2 >>"$LOG" 2>&1 ||
+    { tail -40 "$LOG" >&2; exit 1; }
+  # The command rows need the program itself; its build may fail on its own.
+  cmake --build "$BUILD" --target kvx -j2 >>"$LOG" 2>&1 || say "kvx did not build (see $LOG)"
+fi
+CODEC=$BUILD/kvx_codec_bench
+KVX=$BUILD/kvx
+[[ -x $CODEC ]] || { echo "run.sh: $CODEC is missing" >&2; exit 1; }
+
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/kvx-bench.XXXXXX")
+trap 'rm -rf "$WORK"' EXIT
+
+# ---- engines and timing ---------------------------------------------------
+# A job is one timed command: its label, a preparation run before each timing
+# (not timed), the command (a string for eval, words quoted with %q), the
+# folder it runs in and the file its standard output goes to.
+JOB_NAME=() JOB_PREP=() JOB_CMD=() JOB_DIR=() JOB_OUT=()
+declare -A JOB_OF   # label -> job number
+TIMES=()            # job -> space-separated microseconds of each run
+PEAK=()             # job -> largest peak resident set, KB
+FAILED=()           # job -> why it failed, or empty
+
+q() { printf '%q ' "$@"; }
+
+add_job() {  # label prep dir out command...
+  local n=${#JOB_NAME[@]}
+  JOB_NAME[n]=$1 JOB_PREP[n]=$2 JOB_DIR[n]=$3 JOB_OUT[n]=$4
+  shift 4
+  JOB_CMD[n]=$(q "$@") TIMES[n]='' PEAK[n]=0 FAILED[n]=''
+  JOB_OF[${JOB_NAME[n]}]=$n
+}
+
+run_job() {  # job: one timed run, adds to TIMES and PEAK or sets FAILED
+  local n=$1 t0 t1 status kb
+  [[ -z ${FAILED[n]} ]] || return 0
+  eval "${JOB_PREP[n]}"
+  cd "${JOB_DIR[n]}" || { FAILED[n]="no folder ${JOB_DIR[n]}"; return 0; }
+  t0=$EPOCHREALTIME
+  eval "/usr/bin/time -f %M -o $(q "$WORK/rss") ${JOB_CMD[n]}" \
+    </dev/null >"${JOB_OUT[n]}" 2>"$WORK/stderr"
+  status=$?
+  t1=$EPOCHREALTIME
+  cd "$WORK" || exit 1
+  if ((status != 0)); then
+    FAILED[n]="exit status $status: $(head -c 300 "$WORK/stderr" | tr '\n' ' ')"
+    return 0
+  fi
+  TIMES[n]+="$(( 10#${t1/./} - 10#${t0/./} )) "
+  kb=$(tail -n 1 "$WORK/rss")
+  ((kb > PEAK[n])) && PEAK[n]=$kb
+  return 0
+}
+
+# Runs the given jobs once untimed (warm caches, outputs for the next phase),
+# then RUNS rounds in which every job runs once, so that a change in the
+# machine's load falls on all engines alike.
+run_rounds() {
+  local n round
+  for n in "$@"; do run_job "$n"; done
+  for n in "$@"; do TIMES[n]='' PEAK[n]=0; done
+  for ((round = 0; round < RUNS; round++)); do
+    for n in "$@"; do run_job "$n"; done
+  done
+}
+
+median_us() {  # job -> median microseconds, or empty
+  local n=$1 sorted count
+  [[ -z ${FAILED[n]} && -n ${TIMES[n]} ]] || return 0
+  mapfile -t sorted < <(tr ' ' '\n' <<<"${TIMES[n]}" | grep . | sort -n)
+  count=${#sorted[@]}
+  if ((count % 2)); then echo "${sorted[count / 2]}"
+  else echo $(( (sorted[count / 2 - 1] + sorted[count / 2]) / 2 )); fi
+}
+
+# Fixed-point text of a / b with two decimals; "-" when either is missing.
+ratio() {
+  [[ -n $1 && -n $2 && $2 != 0 ]] || { echo "-"; return; }
+  local r=$(( ($1 * 200 + $2) / ($2 * 2) ))
+  printf '%d.%02d' $((r / 100)) $((r % 100))
+}
+ms() { [[ -n $1 ]] && printf '%d.%d' $(($1 / 1000)) $(($1 % 1000 / 100)) || echo "-"; }
+percent() { ratio $(( $1 * 100 )) "$2"; }
+size_of() { stat -c %s "$1" 2>/dev/null; }
+
+# Label lookups for the table: median, peak, status.
+med() { local n=${JOB_OF[$1]:-}; [[ -n $n ]] && median_us "$n"; }
+peak() { local n=${JOB_OF[$1]:-}; [[ -n $n && -z ${FAILED[n]} ]] && echo "${PEAK[n]}" || echo "-"; }
+failure() { local n=${JOB_OF[$1]:-}; [[ -n $n ]] && echo "${FAILED[n]}" || echo "not run"; }
+
+# ---- codec level ----------------------------------------------------------
+LEVELS=(2 1 0 -1 -2)
+declare -A SWITCH=([2]="-+0" [1]="-+1" [0]="default" [-1]="-+3" [-2]="-+4")
+REPORT=()   # lines of the finished table
+GOALS=()    # lines comparing with the project's goals
+WORST_RSS=0
+
+kvx_cli_works() { [[ -x $KVX ]] && "$KVX" a "$WORK/probe.kvn" "$CODEC" </dev/null >/dev/null 2>&1 &&
+  "$KVX" t "$WORK/probe.kvn" </dev/null >/dev/null 2>&1; }
+CLI=0
+kvx_cli_works && CLI=1
+rm -f "$WORK/probe.kvn"
+
+codec_file() {  # file name in the corpus
+  local f=$1 in=$CORPUS/$1 dir=$WORK/codec-$1 level packs=() tests=()
+  mkdir -p "$dir"
+  for level in "${LEVELS[@]}"; do
+    add_job "$f kvx pack $level" "" "$dir" /dev/null "$CODEC" pack "$level" "$in" "$dir/kvx$level.bin"
+    packs+=("${JOB_OF[$f kvx pack $level]}")
+    add_job "$f kvx test $level" "" "$dir" /dev/null "$CODEC" test "$dir/kvx$level.bin"
+    tests+=("${JOB_OF[$f kvx test $level]}")
+  done
+  if ((CLI)); then
+    add_job "$f kvx a" "rm -f $(q "$dir/cli.kvn")" "$dir" /dev/null "$KVX" a -y "$dir/cli.kvn" "$in"
+    packs+=("${JOB_OF[$f kvx a]}")
+    add_job "$f kvx t" "" "$dir" /dev/null "$KVX" t -y "$dir/cli.kvn"
+    tests+=("${JOB_OF[$f kvx t]}")
+  fi
+  if have gzip; then
+    add_job "$f gzip -6" "" "$dir" "$dir/g6.gz" gzip -6 -c "$in"
+    add_job "$f gzip -9" "" "$dir" "$dir/g9.gz" gzip -9 -c "$in"
+    add_job "$f gzip -dc -6" "" "$dir" /dev/null gzip -dc "$dir/g6.gz"
+    add_job "$f gzip -dc -9" "" "$dir" /dev/null gzip -dc "$dir/g9.gz"
+    packs+=("${JOB_OF[$f gzip -6]}" "${JOB_OF[$f gzip -9]}")
+    tests+=("${JOB_OF[$f gzip -dc -6]}" "${JOB_OF[$f gzip -dc -9]}")
+  fi
+  if have arj; then
+    add_job "$f arj a -m1" "rm -f $(q "$dir/a1.arj")" "$dir" /dev/null arj a -m1 -y "$dir/a1.arj" "$in"
+    add_job "$f arj t" "" "$dir" /dev/null arj t -y "$dir/a1.arj"
+    packs+=("${JOB_OF[$f arj a -m1]}")
+    tests+=("${JOB_OF[$f arj t]}")
+  fi
+  say "$f: packing, $RUNS rounds"
+  run_rounds "${packs[@]}"
+  say "$f: unpacking, $RUNS rounds"
+  run_rounds "${tests[@]}"
+  # A kvx row only counts when its stream also decodes to the very same bytes.
+  for level in "${LEVELS[@]}"; do
+    local n=${JOB_OF[$f kvx pack $level]}
+    [[ -z ${FAILED[n]} ]] || continue
+    if ! "$CODEC" unpack "$dir/kvx$level.bin" "$dir/back" || ! cmp -s "$dir/back" "$in"; then
+      FAILED[n]="round trip differs"
+    fi
+    rm -f "$dir/back"
+  done
+  codec_table "$f"
+}
+
+# One row: label, output size, pack job, unpack job, size of the original.
+codec_row() {
+  local label=$1 size=$2 pack=$3 test=$4 original=$5
+  local pm tm why
+  pm=$(med "$pack") tm=$(med "$test")
+  why=$(failure "$pack")
+  [[ -n $why ]] || why=$(failure "$test")
+  if [[ -n $why ]]; then
+    REPORT+=("$(printf '%-22s unavailable: %s' "$label" "$why")")
+    return
+  fi
+  REPORT+=("$(printf '%-22s %9s %6s %9s %7s %7s %9s %7s %7s %8s %8s' "$label" "$size" \
+    "$(percent "$size" "$original")" "$(ms "$pm")" \
+    "$(ratio "$pm" "$(med "$CUR gzip -6")")" "$(ratio "$pm" "$(med "$CUR arj a -m1")")" \
+    "$(ms "$tm")" "$(ratio "$tm" "$(med "$CUR gzip -dc -6")")" "$(ratio "$tm" "$(med "$CUR arj t")")" \
+    "$(peak "$pack")" "$(peak "$test")")")
+  note_kvx_peak "$label" "$pack" "$test"
+}
+
+note_kvx_peak() {  # row label, job labels: keeps the largest peak of kvx's rows
+  local label=$1 job kb
+  shift
+  [[ $label == kvx* ]] || return 0
+  for job in "$@"; do
+    kb=$(peak "$job")
+    [[ $kb != - ]] && ((kb > WORST_RSS)) && WORST_RSS=$kb
+  done
+  return 0
+}
+
+codec_table() {
+  local f=$1 dir=$WORK/codec-$1 original level size
+  CUR=$f
+  original=$(size_of "$CORPUS/$f")
+  REPORT+=("" "== $f, $original bytes: default method, median of $RUNS runs")
+  REPORT+=("$(printf '%-22s %9s %6s %9s %7s %7s %9s %7s %7s %8s %8s' engine size '%' \
+    'pack ms' '/gz-6' '/arj' 'unpk ms' '/gz-dc' '/arj-t' 'pack KB' 'unpk KB')")
+  for level in "${LEVELS[@]}"; do
+    size=$("$CODEC" size "$dir/kvx$level.bin" 2>/dev/null)
+    codec_row "kvx ${SWITCH[$level]} (level $level)" "${size:-0}" "$f kvx pack $level" "$f kvx test $level" "$original"
+  done
+  if ((CLI)); then
+    codec_row "kvx a / kvx t" "$(size_of "$dir/cli.kvn")" "$f kvx a" "$f kvx t" "$original"
+  else
+    REPORT+=("$(printf '%-22s unavailable: kvx a / kvx t do not work yet' "kvx a / kvx t")")
+  fi
+  codec_row "gzip -6 / -dc" "$(size_of "$dir/g6.gz")" "$f gzip -6" "$f gzip -dc -6" "$original"
+  codec_row "gzip -9 / -dc" "$(size_of "$dir/g9.gz")" "$f gzip -9" "$f gzip -dc -9" "$original"
+  codec_row "arj a -m1 / arj t" "$(size_of "$dir/a1.arj")" "$f arj a -m1" "$f arj t" "$original"
+
+  # The project's goals, reported next to the table.
+  local worst=-1 worst_level=
+  for level in "${LEVELS[@]}"; do
+    local r; r=$(ratio "$(med "$f kvx test $level")" "$(med "$f gzip -dc -6")")
+    [[ $r == - ]] && continue
+    if ((10#${r/./} > worst)); then worst=$((10#${r/./})) worst_level=$level; fi
+  done
+  local zero_gz zero_arj
+  zero_gz=$(ratio "$(med "$f kvx pack 0")" "$(med "$f gzip -6")")
+  zero_arj=$(ratio "$(med "$f kvx pack 0")" "$(med "$f arj a -m1")")
+  local worst_text=-
+  ((worst >= 0)) && worst_text=$(ratio "$worst" 100)
+  GOALS+=("$f: slowest kvx unpacking = $worst_text x gzip -dc (level $worst_level)   goal <= 0.60: $(verdict "$worst" 60)")
+  GOALS+=("$f: level 0 packing = $zero_gz x gzip -6   goal <= 1.00: $(verdict "${zero_gz/./}" 100)")
+  GOALS+=("$f: level 0 packing = $zero_arj x arj a -m1   goal <= 0.60: $(verdict "${zero_arj/./}" 60)")
+}
+
+verdict() {  # hundredths, limit in hundredths
+  [[ $1 =~ ^[0-9]+$ ]] || { echo "not measured"; return; }
+  ((10#$1 <= $2)) && echo met || echo "NOT met"
+}
+
+# ---- commands level -------------------------------------------------------
+# The cxx.tar tree archived with recursion and extracted again by each engine.
+commands_level() {
+  local tree=$WORK/tree out=$WORK/out arcs=$WORK/arcs packs=() unpacks=()
+  mkdir -p "$tree" "$out" "$arcs"
+  tar xf "$CORPUS/cxx.tar" -C "$tree" || { REPORT+=("" "commands: cannot unpack cxx.tar"); return; }
+  local top; top=$(ls "$tree")
+  local clean="rm -rf $(q "$out") && mkdir $(q "$out")"
+
+  # kvx runs even when the commands are not built yet: its rows then say why.
+  if [[ -x $KVX ]]; then
+    add_job "cmd kvx a -r" "rm -f $(q "$arcs/tree.kvn")" "$tree" /dev/null "$KVX" a -r -y "$arcs/tree.kvn" $top
+    add_job "cmd kvx x" "$clean" "$out" /dev/null "$KVX" x -y "$arcs/tree.kvn"
+    packs+=("${JOB_OF[cmd kvx a -r]}") unpacks+=("${JOB_OF[cmd kvx x]}")
+  fi
+  if have zip && have unzip; then
+    add_job "cmd zip -r -6" "rm -f $(q "$arcs/tree.zip")" "$tree" /dev/null zip -q -r -6 "$arcs/tree.zip" $top
+    add_job "cmd unzip" "$clean" "$out" /dev/null unzip -q "$arcs/tree.zip"
+    packs+=("${JOB_OF[cmd zip -r -6]}") unpacks+=("${JOB_OF[cmd unzip]}")
+  fi
+  add_job "cmd tar czf" "" "$tree" /dev/null tar czf "$arcs/tree.tgz" $top
+  add_job "cmd tar xzf" "$clean" "$out" /dev/null tar xzf "$arcs/tree.tgz"
+  packs+=("${JOB_OF[cmd tar czf]}") unpacks+=("${JOB_OF[cmd tar xzf]}")
+  if have arj; then
+    add_job "cmd arj a -r -m1" "rm -f $(q "$arcs/tree.arj")" "$tree" /dev/null arj a -r -m1 -y "$arcs/tree.arj" $top
+    add_job "cmd arj x" "$clean" "$out" /dev/null arj x -y "$arcs/tree.arj"
+    packs+=("${JOB_OF[cmd arj a -r -m1]}") unpacks+=("${JOB_OF[cmd arj x]}")
+  fi
+  say "commands: packing the tree, $RUNS rounds"
+  run_rounds "${packs[@]}"
+  say "commands: extracting the tree, $RUNS rounds"
+  run_rounds "${unpacks[@]}"
+  # Each extraction must give the tree back (checked once, after the timing).
+  local n
+  for n in "${unpacks[@]}"; do
+    [[ -z ${FAILED[n]} ]] || continue
+    eval "$clean"
+    (cd "$out" && eval "${JOB_CMD[n]}" </dev/null >/dev/null 2>&1)
+    diff -r -q "$tree" "$out" >/dev/null 2>&1 || FAILED[n]="extracted tree differs from the original"
+  done
+
+  local files bytes
+  files=$(find "$tree" -type f | wc -l) bytes=$(du -sb "$tree" | cut -f1)
+  REPORT+=("" "== commands: the cxx.tar tree ($files files, $bytes bytes), median of $RUNS runs")
+  REPORT+=("$(printf '%-24s %9s %9s %6s %6s %6s %9s %6s %6s %6s %8s %8s' engine size 'pack ms' \
+    '/zip' '/tgz' '/arj' 'extr ms' '/unzip' '/tar' '/arj' 'pack KB' 'extr KB')")
+  command_row "kvx a -r / kvx x" "$arcs/tree.kvn" "cmd kvx a -r" "cmd kvx x"
+  command_row "zip -r -6 / unzip" "$arcs/tree.zip" "cmd zip -r -6" "cmd unzip"
+  command_row "tar czf / tar xzf" "$arcs/tree.tgz" "cmd tar czf" "cmd tar xzf"
+  command_row "arj a -r -m1 / arj x" "$arcs/tree.arj" "cmd arj a -r -m1" "cmd arj x"
+}
+
+command_row() {
+  local label=$1 archive=$2 pack=$3 unpack=$4 pm um why
+  why=$(failure "$pack")
+  [[ -n $why ]] || why=$(failure "$unpack")
+  if [[ -n $why ]]; then
+    REPORT+=("$(printf '%-24s unavailable: %s' "$label" "$why")")
+    return
+  fi
+  pm=$(med "$pack") um=$(med "$unpack")
+  REPORT+=("$(printf '%-24s %9s %9s %6s %6s %6s %9s %6s %6s %6s %8s %8s' "$label" "$(size_of "$archive")" \
+    "$(ms "$pm")" "$(ratio "$pm" "$(med "cmd zip -r -6")")" "$(ratio "$pm" "$(med "cmd tar czf")")" \
+    "$(ratio "$pm" "$(med "cmd arj a -r -m1")")" \
+    "$(ms "$um")" "$(ratio "$um" "$(med "cmd unzip")")" "$(ratio "$um" "$(med "cmd tar xzf")")" \
+    "$(ratio "$um" "$(med "cmd arj x")")" "$(peak "$pack")" "$(peak "$unpack")")")
+  note_kvx_peak "$label" "$pack" "$unpack"
+}
+
+# ---- run ------------------------------------------------------------------
+cd "$WORK" || exit 1
+# What starting a process under the timer costs: part of every time below.
+add_job "start" "" "$WORK" /dev/null true
+run_rounds "${JOB_OF[start]}"
+for f in "${FILES[@]}"; do codec_file "$f"; done
+commands_level
+
+printf 'kvx benchmark, %s, %s, %d runs per engine (ms = median wall time of one process;\n' \
+  "$(date -u '+%Y-%m-%d %H:%M UTC')" "$(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)" "$RUNS"
+printf '/x = kvx time divided by that peer'"'"'s time, below 1 is faster; KB = peak resident memory;\n'
+printf 'starting a process under the timer takes %s ms of each time)\n' "$(ms "$(med start)")"
+printf '%s\n' "${REPORT[@]}"
+echo
+echo "== goals (reported, not enforced)"
+printf '%s\n' "${GOALS[@]}"
+echo "peak resident memory of kvx = $WORST_RSS KB   goal < 8192 KB: $( ((WORST_RSS > 0 && WORST_RSS < 8192)) && echo met || echo 'NOT met')"

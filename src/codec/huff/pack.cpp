@@ -1,0 +1,94 @@
+// Member-level packing: method choice, sizes, check value and the ratio on
+// the action line; the stored copy.
+#include "codec/huff/pack.h"
+
+#include "archive/check.h"
+#include "codec/huff/encode.h"
+#include "codec/lz/lz77.h"
+#include "driver/options.h"
+
+namespace {
+
+constexpr uint32_t LIMIT_MARGIN = 20;   // the block limit stays this far below the budget
+
+void print_ratio(int32_t unpacked, int32_t packed) {
+  char text[16];
+  format_percent(unpacked, unpacked - packed, text, true);
+  print_text(text);
+  flush_messages();
+}
+
+}  // namespace
+
+uint32_t pack_member(IoFile* input, IoFile* archive, int memoryMode, int32_t size,
+                     int32_t* unpackedSize, int32_t* packedSize,
+                     const PathName* displayName, ActionKind action) {
+  *unpackedSize = 0;
+  *packedSize = 0;
+  // The context-model methods are not part of this build: refuse rather than
+  // write a member whose flags would name a method it was not packed with.
+  if (options.highMethodOrder != 0 || options.methodFive != 0) {
+    report_error(message_text(MSG_BAD_METHOD));
+    return 0;
+  }
+
+  const int inputStart = io_tell(input);
+  check_start();
+  if (displayName != nullptr) print_action_with(*displayName, action, "  ");
+  const int archiveStart = memoryMode ? 0 : io_tell(archive);
+
+  codec_buffers_alloc();
+  const uint32_t bufferSize = static_cast<uint32_t>(codec_buffer_size());
+  uint32_t limit = bufferSize - LIMIT_MARGIN;
+  // A budget of exactly 20 bytes would give a limit of 0 and a block that
+  // takes no symbol at all; such small budgets keep the default limit.
+  if (memoryMode && size > static_cast<int32_t>(LIMIT_MARGIN) &&
+      static_cast<uint32_t>(size) - LIMIT_MARGIN < bufferSize) {
+    limit = static_cast<uint32_t>(size) - LIMIT_MARGIN;
+  }
+  huff_configure(limit, memoryMode, archive);
+
+  inputFile = input;
+  const uint32_t consumed = options.level < 0 ? lz_pack_greedy(size) : lz_pack_lazy(size);
+
+  int32_t unpacked;
+  int32_t packed;
+  if (memoryMode) {
+    io_seek(input, inputStart, 0);
+    check_region(input, static_cast<int32_t>(consumed));
+    unpacked = static_cast<int32_t>(consumed);
+    packed = codec_memory_size();
+  } else {
+    unpacked = static_cast<int32_t>(lzState.delivered);
+    packed = io_tell(archive) - archiveStart;
+  }
+  if (displayName != nullptr) print_ratio(unpacked, packed);
+  *unpackedSize = unpacked;
+  *packedSize = packed;
+  return check_value();
+}
+
+uint32_t store_member(IoFile* input, IoFile* archive, int memoryMode, unsigned char* buffer,
+                      int32_t count, int32_t size, int32_t* unpackedSize, int32_t* packedSize,
+                      const PathName* displayName, ActionKind action) {
+  check_start();
+  if (displayName != nullptr) print_action_with(*displayName, action, "  ");
+  if (memoryMode) {
+    if (buffer == huffEncoder.out && count > static_cast<int32_t>(huffEncoder.out_capacity)) {
+      count = static_cast<int32_t>(huffEncoder.out_capacity);
+    }
+    int got = io_read(input, buffer, count);
+    if (got < 0) got = 0;
+    checkUpdate(buffer, got);
+    size = got;
+    if (buffer == huffEncoder.out) huffEncoder.out_count = static_cast<uint32_t>(got);
+  } else {
+    const int archiveStart = io_tell(archive);
+    copy_bytes_with_check(input, archive, size, 1);
+    size = io_tell(archive) - archiveStart;
+  }
+  if (displayName != nullptr) print_ratio(size, size);
+  *unpackedSize = size;
+  *packedSize = size;
+  return check_value();
+}

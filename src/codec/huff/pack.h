@@ -1,0 +1,43 @@
+// Member-level packing entries: compress one member with the selected method
+// (or copy it unchanged) into the archive or into the codec's memory buffer.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/console.h"
+#include "platform/iofile.h"
+#include "platform/paths.h"
+
+// Allocates the token buffer and the output byte buffer of the default method
+// once per run (nothing when a context-model method is selected). Stops the
+// program with message 82 when memory is short.
+void codec_buffers_alloc();
+
+// Packs `size` bytes of `input` (from its current position) into `archive`,
+// or with memoryMode != 0 into the output byte buffer (see codec_memory_*).
+// With a display name, prints the action word, the name, a tab and "  ",
+// then the saving ratio. Sets *unpackedSize to the input bytes the coded
+// data stands for (after text conversion) and *packedSize to the coded bytes.
+// Returns the finished check value of those input bytes.
+// A method that this build cannot pack is reported as a counted error; then
+// nothing is written, both sizes are 0 and the result is 0.
+uint32_t pack_member(IoFile* input, IoFile* archive, int memoryMode, int32_t size,
+                     int32_t* unpackedSize, int32_t* packedSize,
+                     const PathName* displayName, ActionKind action = ActionKind::Add);
+
+// Copies a member unchanged. Without memory mode: `size` bytes from `input`
+// to `archive`. With memory mode: up to `count` bytes from `input` into
+// `buffer` (normally codec_memory_buffer()). Both sizes get the bytes moved.
+// Returns the finished check value of those bytes.
+uint32_t store_member(IoFile* input, IoFile* archive, int memoryMode, unsigned char* buffer,
+                      int32_t count, int32_t size, int32_t* unpackedSize, int32_t* packedSize,
+                      const PathName* displayName, ActionKind action = ActionKind::Add);
+
+// The output byte buffer: after a memory-mode pack_member it holds the coded
+// bytes (codec_memory_size() of them); store_member may be given it as buffer.
+unsigned char* codec_memory_buffer();
+int32_t codec_memory_size();
+// Size of the output byte buffer (allocation request + 65536); 0 before codec_buffers_alloc.
+int32_t codec_memory_capacity();
+// Usable token-buffer bytes (allocation request - 72); 0 before codec_buffers_alloc.
+int32_t codec_buffer_size();

@@ -72,15 +72,19 @@ void write_short_lengths(int nn, int special) {
   }
 }
 
-// Code-length symbol frequencies of the char/length lengths 0..n-1.
-void count_length_symbols(int n) {
-  HuffEncoder& e = huffEncoder;
-  memset(e.len_freq, 0, sizeof e.len_freq);
+// Walks the char/length lengths 0..n-1 as code-length symbols: a length k
+// is symbol k + 2; runs of zeros are one or two symbol 0s, symbol 1 with a
+// short count (3..18; 19 as symbol 0 then symbol 1 with 15), or symbol 2
+// with a long count. emit(symbol, extra bits, extra value) is called for
+// each symbol; extra bits are 0 when none follow.
+template <typename Emit>
+void walk_length_symbols(int n, Emit emit) {
+  const HuffEncoder& e = huffEncoder;
   int i = 0;
   while (i < n) {
     int k = e.char_len[i++];
     if (k != 0) {
-      e.len_freq[k + 2] += 1;
+      emit(k + 2, 0, 0u);
       continue;
     }
     int run = 1;
@@ -89,52 +93,33 @@ void count_length_symbols(int n) {
       run++;
     }
     if (run <= 2) {
-      e.len_freq[0] += static_cast<uint32_t>(run);
+      for (int r = 0; r < run; r++) emit(0, 0, 0u);
     } else if (run <= 18) {
-      e.len_freq[1] += 1;
+      emit(1, HUFF_RUN_SHORT_BITS, static_cast<uint32_t>(run - HUFF_RUN_SHORT_MIN));
     } else if (run == 19) {
-      e.len_freq[0] += 1;
-      e.len_freq[1] += 1;
+      emit(0, 0, 0u);
+      emit(1, HUFF_RUN_SHORT_BITS, 15u);
     } else {
-      e.len_freq[2] += 1;
+      emit(2, HUFF_RUN_LONG_BITS, static_cast<uint32_t>(run - HUFF_RUN_LONG_MIN));
     }
   }
 }
 
-void put_length_symbol(int s) {
-  put_bits(huffEncoder.short_len[s], huffEncoder.short_code[s]);
+// Code-length symbol frequencies of the char/length lengths 0..n-1.
+void count_length_symbols(int n) {
+  HuffEncoder& e = huffEncoder;
+  memset(e.len_freq, 0, sizeof e.len_freq);
+  walk_length_symbols(n, [&e](int symbol, int, uint32_t) { e.len_freq[symbol] += 1; });
 }
 
 // The char/length lengths 0..n-1, each as a code-length symbol.
 void write_char_lengths(int n) {
   HuffEncoder& e = huffEncoder;
   put_bits(HUFF_CHAR_COUNT_BITS, static_cast<uint32_t>(n));
-  int i = 0;
-  while (i < n) {
-    int k = e.char_len[i++];
-    if (k != 0) {
-      put_length_symbol(k + 2);
-      continue;
-    }
-    int run = 1;
-    while (i < n && e.char_len[i] == 0) {
-      i++;
-      run++;
-    }
-    if (run <= 2) {
-      for (int r = 0; r < run; r++) put_length_symbol(0);
-    } else if (run <= 18) {
-      put_length_symbol(1);
-      put_bits(HUFF_RUN_SHORT_BITS, static_cast<uint32_t>(run - HUFF_RUN_SHORT_MIN));
-    } else if (run == 19) {
-      put_length_symbol(0);
-      put_length_symbol(1);
-      put_bits(HUFF_RUN_SHORT_BITS, 15);
-    } else {
-      put_length_symbol(2);
-      put_bits(HUFF_RUN_LONG_BITS, static_cast<uint32_t>(run - HUFF_RUN_LONG_MIN));
-    }
-  }
+  walk_length_symbols(n, [&e](int symbol, int bits, uint32_t value) {
+    put_bits(e.short_len[symbol], e.short_code[symbol]);
+    if (bits) put_bits(bits, value);
+  });
 }
 
 // Codes the collected symbols with the codes of this block.

@@ -192,6 +192,20 @@ int write_member_header(ArchiveFile* target, int32_t at) {
   return output_failed(target) ? -1 : length;
 }
 
+int rewrite_member_header(ArchiveFile* target, int32_t at, int length) {
+  unsigned char header[KVN_HEADER_CAPACITY];
+  // The header keeps its length: only sizes, check value and flags change.
+  if (target->buildHeader(header, int(sizeof header), &target->entry) != length ||
+      io_write_at(target->file, at, header, length) != length) {
+    if (!output_failed(target)) {
+      report_error_path(message_text(MSG_WRITE_ERROR), *driverState.tempArchivePath);
+      note_failure(target);
+    }
+    return -1;
+  }
+  return output_failed(target) ? -1 : length;
+}
+
 int pack_into_archive(ArchiveFile* target, IoFile* source, ActionKind action) {
   if (output_failed(target)) return -1;
   EntryInfo& e = target->entry;
@@ -233,10 +247,7 @@ int pack_into_archive(ArchiveFile* target, IoFile* source, ActionKind action) {
   e.packedSize = uint32_t(packed);
   e.unpackedSize = uint32_t(unpacked);
   e.dataCrc = crc;
-  const int32_t endPos = io_tell(f);
-  if (write_member_header(target, headerPos) != headerLength) return -1;
-  io_seek(f, endPos, 0);
-  if (output_failed(target)) return -1;
+  if (rewrite_member_header(target, headerPos, headerLength) != headerLength) return -1;
   note_archive_member(e.time);
   return 1;
 }

@@ -272,7 +272,9 @@ IoFile* create_output(const EntryInfo& entry, const PathName& output) {
 void set_time_and_attributes(const EntryInfo& entry, const PathName& output) {
   int64_t seconds = unpack_dos_time(entry.time);
   if (seconds > 0) path_set_time(output, seconds, seconds);
-  path_chmod(output, static_cast<int>(entry.mode));
+  // The writable bit alone has an effect here: with it, the file keeps the
+  // permissions it was created with, and there is nothing to change.
+  if (!(entry.mode & FS_WRITABLE)) path_chmod(output, static_cast<int>(entry.mode));
 }
 
 // A directory member: nothing is created; an existing directory of that path

@@ -108,15 +108,10 @@ int pack_across_volumes(ArchiveFile* target, IoFile* source, VolumeSpace* space,
     e.unpackedSize = uint32_t(unpacked);
     e.packedSize = uint32_t(packed);
     e.dataCrc = crc;
-    const int32_t endPos = inMemory ? headerPos + headerLength : io_tell(f);
-    if (write_member_header(target, headerPos) != headerLength) return -1;
-    if (inMemory) {
-      if (io_write(f, codec_memory_buffer(), packed) != packed) {
-        if (!output_failed(target)) note_failure(target);
-        return -1;
-      }
-    } else {
-      io_seek(f, endPos, 0);
+    if (rewrite_member_header(target, headerPos, headerLength) != headerLength) return -1;
+    if (inMemory && io_write(f, codec_memory_buffer(), packed) != packed) {
+      if (!output_failed(target)) note_failure(target);
+      return -1;
     }
     if (output_failed(target)) return -1;
     note_archive_member(e.time);

@@ -21,6 +21,7 @@ struct ConsoleState {
   int lineCounter = 0;            // newlines through the pager since its last prompt
   int errorCount = 0;             // counted errors of the run (the exit status)
   time_t progressStart = 0;       // the progress clock, whole seconds
+  bool lazy = false;              // messages may wait in the stream's buffer (see decide_flushing)
   const char* const* active = russianMessages;  // one whole language; language 0 at start
 };
 
@@ -32,6 +33,19 @@ FILE* errors_out() { return console.errors ? console.errors : stderr; }
 FILE* input_in() { return console.input ? console.input : stdin; }
 
 bool is_continuation_byte(unsigned char c) { return (c & 0xC0) == 0x80; }
+
+// Each message is flushed as it is written while someone may be watching:
+// on a terminal, and on any stream other than the process's standard output
+// or error (a caller's file that it may read back at once). Redirected to a
+// file, a pipe or the null device, the standard streams keep their buffers:
+// a run over many files then costs a few writes instead of several per file.
+// Nothing is reordered: the buffer is emptied before every error report,
+// every read of an answer, every pager prompt and every direct write to the
+// same handles (see sync_messages), and at exit.
+void decide_flushing() {
+  FILE* out = messages_out();
+  console.lazy = (out == stdout || out == stderr) && isatty(fileno(out)) == 0;
+}
 
 // Asks "-more- " on the error stream and waits for one answer line; 'a'
 // (either case) or the end of the input turns the pager off for the run.
@@ -126,6 +140,7 @@ void build_error_text(char* out, const char* templ, const char* arg) {
 int report_counted(const char* templ, const char* arg) {
   char text[ERROR_TEXT_MAX + 1];
   build_error_text(text, templ, arg);
+  sync_messages();   // messages written so far come before the report
   FILE* err = errors_out();
   fputc('\a', err);
   fputs(text, err);
@@ -143,6 +158,7 @@ void console_init() {
   console.input = stdin;
   console.lineCounter = 0;
   console.progressStart = time(nullptr);
+  decide_flushing();
 }
 
 void console_use_streams(FILE* messages, FILE* errors, FILE* input) {
@@ -150,6 +166,7 @@ void console_use_streams(FILE* messages, FILE* errors, FILE* input) {
   if (errors) console.errors = errors;
   if (input) console.input = input;
   console.lineCounter = 0;
+  decide_flushing();
 }
 
 FILE* message_stream() { return messages_out(); }
@@ -192,7 +209,7 @@ void print_text(const char* text) {
     write_bytes(text, static_cast<int>(strlen(text)));
   } else {
     fputs(text, messages_out());
-    fflush(messages_out());
+    if (!console.lazy) fflush(messages_out());
   }
 }
 
@@ -215,7 +232,11 @@ void print_path(const PathName& path) {
   print_name(path.full_path(buffer));
 }
 
-void flush_messages() { fflush(messages_out()); }
+void flush_messages() {
+  if (!console.lazy) fflush(messages_out());
+}
+
+void sync_messages() { fflush(messages_out()); }
 
 void print_action(const PathName& path, ActionKind kind) {
   print_text(message_text(action_message(kind)));
@@ -254,10 +275,19 @@ void print_repeated(char c, int n) {
     fflush(messages_out());
     return;
   }
-  // Straight to the handle in pieces; the stream holds nothing unwritten.
-  fflush(messages_out());
   char piece[256];
   memset(piece, c, sizeof piece);
+  if (console.lazy) {
+    // Nobody watches the cursor: the characters join the buffered messages.
+    while (n > 0) {
+      int chunk = n < static_cast<int>(sizeof piece) ? n : static_cast<int>(sizeof piece);
+      fwrite(piece, 1, static_cast<size_t>(chunk), messages_out());
+      n -= chunk;
+    }
+    return;
+  }
+  // Straight to the handle in pieces; the stream holds nothing unwritten.
+  fflush(messages_out());
   int fd = fileno(messages_out());
   while (n > 0) {
     int chunk = n < static_cast<int>(sizeof piece) ? n : static_cast<int>(sizeof piece);
@@ -315,6 +345,7 @@ long progress_ticks() {
 void messages_to_stderr() {
   console.messages = stderr;
   setvbuf(stderr, stderrMessageBuffer, _IOFBF, sizeof stderrMessageBuffer);
+  decide_flushing();
 }
 
 void set_quiet(int flag) { console.quiet = flag; }

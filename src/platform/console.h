@@ -46,14 +46,22 @@ const char* catalog_text(int language, int number);
 const char* month_name(int month);
 
 // Writes a text to the message stream (through the pager while
-// options.pageOutput is non-zero) and flushes; nothing while quiet.
+// options.pageOutput is non-zero) and flushes it when the stream is watched
+// (a terminal, or any stream but the standard output and error); nothing
+// while quiet.
 void print_text(const char* text);
 // Writes a file name as print_text does. Names are shown as the file system
 // holds them, with '/' separators and UTF-8 bytes unchanged.
 void print_name(const char* name);
 // print_name of the path's full path.
 void print_path(const PathName& path);
+// Shows what was written so far: flushes the message stream when it is
+// watched; a redirected standard stream keeps its buffer.
 void flush_messages();
+// Empties the message stream's buffer whatever the stream: before anything
+// that must come after the messages (a report on the error stream, a read
+// of an answer, a direct write to the standard handles).
+void sync_messages();
 
 // The action word of `kind`, the name (full path when options.pathMode is on,
 // the name part otherwise) and a tab; the line is left open.

@@ -124,9 +124,19 @@ IoFile* io_open(const char* name, int mode) {
       f->flags = IO_READ | IO_DIRECT;
       return f;
     }
-    off_t end = ::lseek(f->handle, 0, SEEK_END);
-    f->length = end < 0 ? 0 : (end > INT_MAX ? INT_MAX : static_cast<int>(end));
-    load_block(f);
+    if (S_ISREG(st.st_mode)) {
+      // The status gives a regular file's length, and a new handle stands at
+      // its start: the first block is read at once, and no further than the
+      // length (a file that grows meanwhile is read as long as it was).
+      f->length = st.st_size > INT_MAX ? INT_MAX : static_cast<int>(st.st_size);
+      int want = static_cast<int>(f->capacity);
+      if (f->length > 0 && f->length < want) want = f->length;
+      f->fill = read_full(f->handle, f->buffer, want);
+    } else {
+      off_t end = ::lseek(f->handle, 0, SEEK_END);
+      f->length = end < 0 ? 0 : (end > INT_MAX ? INT_MAX : static_cast<int>(end));
+      load_block(f);
+    }
     f->extent = static_cast<unsigned>(f->fill);
     return f;
   }
@@ -279,9 +289,46 @@ int io_write(IoFile* f, const void* data, int n) {
   return done;
 }
 
+// Writes n bytes at offset without moving the position: the bytes of the
+// current block go into the buffer, the others straight to the handle (every
+// other block is on disk already, written back when it was left).
+int io_write_at(IoFile* f, int offset, const void* data, int n) {
+  if (!f || offset < 0 || n < 0 || offset > INT_MAX - n || !(f->flags & IO_UPDATE) ||
+      (f->flags & (IO_SEQUENTIAL | IO_WRITE_ERROR))) {
+    return -1;
+  }
+  const unsigned char* src = static_cast<const unsigned char*>(data);
+  const int end = offset + n;
+  int blockStart = f->base;
+  int blockEnd = f->base + static_cast<int>(f->capacity);
+  if (f->flags & IO_DIRECT) blockStart = blockEnd = end;   // nothing is buffered
+  const int inFrom = offset > blockStart ? offset : blockStart;
+  const int inTo = end < blockEnd ? end : blockEnd;
+  if (inFrom < inTo) {
+    std::memcpy(f->buffer + (inFrom - f->base), src + (inFrom - offset), static_cast<size_t>(inTo - inFrom));
+    // The block's write-back must reach these bytes.
+    if (f->extent < static_cast<unsigned>(inTo - f->base)) f->extent = static_cast<unsigned>(inTo - f->base);
+  }
+  // The parts before and after the current block.
+  const int pieces[2][2] = {{offset, end < blockStart ? end : blockStart}, {offset > blockEnd ? offset : blockEnd, end}};
+  for (const auto& piece : pieces) {
+    for (int at = piece[0]; at < piece[1];) {
+      ssize_t r = ::pwrite(f->handle, src + (at - offset), static_cast<size_t>(piece[1] - at), at);
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) {
+        f->flags |= IO_WRITE_ERROR;
+        return -1;
+      }
+      at += static_cast<int>(r);
+    }
+  }
+  return n;
+}
+
 int io_console_write(IoFile* f, const void* data, int n) {
   if (f && f == ioStandardOutput && n >= 0 && ::isatty(1)) {
-    // Bytes already in the object go out first, so the order is kept.
+    // Messages and bytes already in the object go out first, so the order is kept.
+    sync_messages();
     if (f->pos > 0) io_flush(f);
     if (options.pageOutput)
       page_write(data, n);
@@ -343,6 +390,8 @@ int io_tell(IoFile* f) {
 int io_flush(IoFile* f) {
   if (!f || (f->flags & (IO_DIRECT | IO_READ))) return 0;
   if (f->flags & IO_SEQUENTIAL) {
+    // Messages may share the handle: those written before these bytes go first.
+    if (f->pos > 0) sync_messages();
     if (write_full(f->handle, f->buffer, f->pos) < f->pos) {
       f->flags |= IO_WRITE_ERROR;
       return -1;

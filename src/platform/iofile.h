@@ -61,6 +61,11 @@ inline int io_put_byte(IoFile* f, int b) {
 
 int io_read(IoFile* f, void* buf, int n);            // bytes delivered; -1 on a direct-mode error or n < 0
 int io_write(IoFile* f, const void* data, int n);    // bytes taken
+// Writes n bytes at offset of a file open for writing, leaving the position
+// where it is (for bytes whose values are known only after what follows them,
+// such as a header before its data); n, or -1 after a failure, which also
+// sets IO_WRITE_ERROR when writing was tried.
+int io_write_at(IoFile* f, int offset, const void* data, int n);
 int io_console_write(IoFile* f, const void* data, int n);
 int io_seek(IoFile* f, int offset, int origin);      // origin 0: from start, 1: from current position
 int io_tell(IoFile* f);                              // -1 for null

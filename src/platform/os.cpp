@@ -104,6 +104,7 @@ void make_temp_name(char* templ) {
 // Reads one line into line; the rest of a longer line is read and dropped, so
 // that it cannot answer the next question.
 static bool read_one_line(FILE* in, char* line, int size) {
+  sync_messages();   // the question is on the console before the wait for its answer
   if (!std::fgets(line, size, in)) return false;
   if (!std::strchr(line, '\n')) {
     int c;

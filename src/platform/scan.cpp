@@ -7,7 +7,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <new>
+#include <set>
 
 #include "driver/options.h"
 #include "platform/console.h"
@@ -77,7 +79,14 @@ void report_unusable(const DirScan& scan) {
   else report_error_with("file name not supported: %", text);
 }
 
-int add_spec(FileSpecList& list, const PathName& spec, int flags, bool from_listing);
+// What a listing already found out about one of its entries (path mode only).
+struct ListedStatus {
+  FileStatus status;
+  bool link;   // the entry itself is a symbolic link (only asked for directories)
+};
+
+int add_spec(FileSpecList& list, const PathName& spec, int flags, bool from_listing,
+             const ListedStatus* listed = nullptr);
 
 // Adds everything below the directory spec names; the directory counts as listed afterwards.
 int descend(FileSpecList& list, const PathName& spec, int flags) {
@@ -113,10 +122,12 @@ int list_and_add(FileSpecList& list, const PathName& spec, int flags) {
       report_unusable(*scan);
       continue;
     }
+    ListedStatus listed{};
     if (options.pathMode) {
-      FileStatus status;
+      FileStatus& status = listed.status;
       if (path_stat(entry, status) != 0) continue;
-      if (wildcards && status.is_directory() && !is_symlink(entry)) {
+      listed.link = status.is_directory() && is_symlink(entry);
+      if (wildcards && status.is_directory() && !listed.link) {
         char dir[PATH_MAX_TEXT];
         entry.full_path(dir);
         const char* below = path_join(dir, spec.name);
@@ -131,7 +142,7 @@ int list_and_add(FileSpecList& list, const PathName& spec, int flags) {
     }
     // Entry and specification share the listed directory, so the names decide;
     // a directory text holding '[' then still matches itself.
-    if (wild_match(entry.name, spec.name)) add_spec(list, entry, flags, true);
+    if (wild_match(entry.name, spec.name)) add_spec(list, entry, flags, true, options.pathMode ? &listed : nullptr);
   }
   dir_close(scan);
   return 1;
@@ -139,8 +150,9 @@ int list_and_add(FileSpecList& list, const PathName& spec, int flags) {
 
 // An entry found in a listing exists as named: it is inserted as it is, never
 // taken for a pattern again (its name may hold '*' or '['), and a symbolic
-// link to a directory is not descended into, so link loops end.
-int add_spec(FileSpecList& list, const PathName& spec, int flags, bool from_listing) {
+// link to a directory is not descended into, so link loops end. The status a
+// listing found for the entry (listed) spares asking for it again.
+int add_spec(FileSpecList& list, const PathName& spec, int flags, bool from_listing, const ListedStatus* listed) {
   if (spec.refused) return 0;
   if (!(flags & SPEC_SCAN)) {
     spec_insert(list, spec, flags);
@@ -149,7 +161,12 @@ int add_spec(FileSpecList& list, const PathName& spec, int flags, bool from_list
   FileStatus status;
   if (from_listing) {
     spec_insert(list, spec, flags);
-    if (!options.pathMode || path_stat(spec, status) != 0 || !status.is_directory() || is_symlink(spec)) return 1;
+    if (!options.pathMode) return 1;
+    if (listed) {
+      if (!listed->status.is_directory() || listed->link) return 1;
+    } else if (path_stat(spec, status) != 0 || !status.is_directory() || is_symlink(spec)) {
+      return 1;
+    }
     return descend(list, spec, flags);
   }
   if (!spec.has_wildcards() && path_stat(spec, status) == 0) {
@@ -220,20 +237,75 @@ void dir_close(DirScan* scan) {
   delete scan;
 }
 
-// The walk compares the node's own copy, whose directory text is canonical
+namespace {
+
+struct ByPath {
+  bool operator()(const SpecNode* a, const SpecNode* b) const { return path_compare(*a->path, *b->path) < 0; }
+};
+
+// The nodes of the list inserted into last, in order: a listing of many
+// files then finds each place without walking the list from its head. The
+// index belongs to one list, known by the address of its head pointer and by
+// the head itself (a caller that puts another list there gets a new index),
+// and it is dropped whenever nodes are freed.
+struct SpecIndex {
+  const FileSpecList* list = nullptr;
+  const SpecNode* head = nullptr;
+  std::set<SpecNode*, ByPath> nodes;
+};
+SpecIndex specIndex;
+
+void drop_index() {
+  specIndex.list = nullptr;
+  specIndex.head = nullptr;
+  specIndex.nodes.clear();
+}
+
+// Whether the index covers list, building it when it covers another one;
+// false when memory is short (the list is then walked instead).
+bool index_ready(FileSpecList& list) {
+  if (specIndex.list == &list && specIndex.head == list) return true;
+  drop_index();
+  try {
+    for (SpecNode* node = list; node; node = node->next) specIndex.nodes.insert(specIndex.nodes.end(), node);
+  } catch (const std::bad_alloc&) {
+    drop_index();
+    return false;
+  }
+  specIndex.list = &list;
+  specIndex.head = list;
+  return true;
+}
+
+}  // namespace
+
+// The search compares the node's own copy, whose directory text is canonical
 // again, so "a/./b" and "a/b" count as one path.
 int spec_insert(FileSpecList& list, const PathName& p, int flags) {
   if (p.refused) return 0;
   PathName* copy = new (std::nothrow) PathName(p);
   if (!copy) return 1;
   SpecNode** link = &list;
-  for (; *link; link = &(*link)->next) {
-    int order = path_compare(*copy, *(*link)->path);
-    if (order == 0) {
+  const bool indexed = index_ready(list);
+  SpecNode probe{nullptr, copy, 0};
+  auto place = specIndex.nodes.end();
+  if (indexed) {
+    // The first node not before the copy; the new node goes after the one before it.
+    place = specIndex.nodes.lower_bound(&probe);
+    if (place != specIndex.nodes.end() && path_compare(*copy, *(*place)->path) == 0) {
       delete copy;
       return 0;
     }
-    if (order < 0) break;
+    if (place != specIndex.nodes.begin()) link = &(*std::prev(place))->next;
+  } else {
+    for (; *link; link = &(*link)->next) {
+      int order = path_compare(*copy, *(*link)->path);
+      if (order == 0) {
+        delete copy;
+        return 0;
+      }
+      if (order < 0) break;
+    }
   }
   SpecNode* node = new (std::nothrow) SpecNode;
   if (!node) {
@@ -244,12 +316,21 @@ int spec_insert(FileSpecList& list, const PathName& p, int flags) {
   node->flags = flags;
   node->next = *link;
   *link = node;
+  if (indexed) {
+    try {
+      specIndex.nodes.insert(place, node);
+      specIndex.head = list;
+    } catch (const std::bad_alloc&) {
+      drop_index();
+    }
+  }
   return 0;
 }
 
 int spec_add(FileSpecList& list, const PathName& spec, int flags) { return add_spec(list, spec, flags, false); }
 
 void spec_clear(FileSpecList& list) {
+  drop_index();
   while (list) {
     SpecNode* node = list;
     list = node->next;
@@ -259,6 +340,7 @@ void spec_clear(FileSpecList& list) {
 }
 
 int spec_remove_matching(FileSpecList& list, const PathName& pattern) {
+  drop_index();
   int removed = 0;
   SpecNode** link = &list;
   while (*link) {

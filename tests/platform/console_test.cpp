@@ -2,6 +2,7 @@
 // repeated characters and percentage figures, with the three console streams
 // redirected to temporary files.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <climits>
 #include <csignal>
@@ -11,6 +12,7 @@
 
 #include "driver/options.h"
 #include "platform/console.h"
+#include "platform/os.h"
 
 namespace {
 
@@ -436,6 +438,65 @@ TEST_F(ConsoleTest, MessagesToStderrMovesOrdinaryMessages) {
   setvbuf(stderr, nullptr, _IONBF, 0);
   console_init();
   EXPECT_EQ(message_stream(), stdout);
+}
+
+// Redirected to a file, standard output may keep messages in its buffer; they
+// must still reach the file before an error report written to the same file
+// and before the program waits for an answer.
+TEST(ConsoleRedirected, BufferedMessagesComeBeforeReportsAndQuestions) {
+  char name[] = "/tmp/kvx_console_XXXXXX";
+  int fd = mkstemp(name);
+  ASSERT_GE(fd, 0);
+  auto file_text = [&name] {
+    std::string text;
+    FILE* f = fopen(name, "rb");
+    if (!f) return text;
+    for (int c; (c = fgetc(f)) != EOF;) text.push_back(static_cast<char>(c));
+    fclose(f);
+    return text;
+  };
+  FILE* in = tmpfile();
+  ASSERT_NE(in, nullptr);
+  fputs("y\n", in);
+  rewind(in);
+  fflush(stdout);
+  fflush(stderr);
+  int savedOut = dup(1);
+  int savedErr = dup(2);
+  dup2(fd, 1);
+  dup2(fd, 2);
+  options.language = 1;
+  options.pageOutput = 0;
+  select_catalog();
+  set_quiet(0);
+  set_error_count(0);
+  console_init();
+  console_use_streams(nullptr, nullptr, in);
+
+  print_text("one ");
+  report_error("two");
+  print_text("three: ");
+  int key = read_key();
+  std::string whenAnswered = file_text();
+  print_text("four\n");
+
+  fflush(stdout);
+  fflush(stderr);
+  dup2(savedOut, 1);
+  dup2(savedErr, 2);
+  close(savedOut);
+  close(savedErr);
+  close(fd);
+  fclose(in);
+  console_init();
+  set_error_count(0);
+  options.language = 0;
+  select_catalog();
+
+  EXPECT_EQ(key, 'y');
+  EXPECT_EQ(whenAnswered, "one \atwo\nthree: ");
+  EXPECT_EQ(file_text(), "one \atwo\nthree: four\n");
+  unlink(name);
 }
 
 TEST(ConsoleInterruptDeathTest, InterruptEndsTheRunWithStatus1) {

@@ -326,6 +326,47 @@ TEST_F(IoFileTest, NewFileHeaderPatchedAfterWriting) {
   EXPECT_EQ(read_file(p), expected);
 }
 
+TEST_F(IoFileTest, WriteAtPatchesEarlierBytesWithoutMovingThePosition) {
+  // A header patched after its data: in the current block, in a block already
+  // written back, and across the boundary of the two; buffered and direct.
+  const struct {
+    const char* what;
+    int mode;
+    int at;
+  } cases[] = {
+      {"in the current block", IO_MODE_CREATE, 65600},
+      {"in a block written back", IO_MODE_CREATE, 100},
+      {"across the block boundary", IO_MODE_CREATE, 65530},
+      {"direct", IO_MODE_CREATE | IO_MODE_DIRECT, 65530},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string p = path("patched");
+    IoFile* f = io_open(p.c_str(), c.mode);
+    ASSERT_NE(f, nullptr);
+    Bytes body = pattern(70000);
+    ASSERT_EQ(io_write(f, body.data(), 70000), 70000);
+    Bytes header = pattern(12, 99);
+    EXPECT_EQ(io_write_at(f, c.at, header.data(), 12), 12);
+    EXPECT_EQ(io_tell(f), 70000);
+    EXPECT_EQ(io_write(f, "\x77", 1), 1);
+    EXPECT_EQ(io_close(f), 0);
+
+    Bytes expected = body;
+    std::copy(header.begin(), header.end(), expected.begin() + c.at);
+    expected.push_back(0x77);
+    EXPECT_EQ(read_file(p), expected);
+  }
+
+  // Only a file open for writing takes it.
+  std::string p = make_file("read", pattern(10));
+  IoFile* f = io_open(p.c_str(), IO_MODE_READ);
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(io_write_at(f, 0, "x", 1), -1);
+  io_close(f);
+  EXPECT_EQ(read_file(p), pattern(10));
+}
+
 TEST_F(IoFileTest, GapLeftBySeekingPastTheEndIsZero) {
   // The buffer still holds the previous block's bytes when an empty block is
   // entered; none of them may land in the gap.

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
@@ -366,6 +367,64 @@ TEST_F(ScanTest, RemoveMatchingByNameOrByPath) {
   EXPECT_EQ(spec_remove_matching(list_, PathName("none")), 0);
   EXPECT_EQ(spec_remove_matching(list_, PathName("a.txt")), 1);
   EXPECT_EQ(list_, nullptr);
+}
+
+// Many names in no particular order (in directories whose names differ only in
+// case, so that their names interleave), into lists used by turns, one of them
+// put aside and brought back, and nodes removed on the way: every list stays
+// sorted, without duplicates, and holds exactly what was put into it.
+TEST_F(ScanTest, InsertionKeepsEveryListSortedWhateverTheOrder) {
+  std::vector<std::string> names;
+  for (int i = 0; i < 600; ++i) {
+    char text[32];
+    snprintf(text, sizeof text, "%s/n%03d", (i % 3 == 0) ? "d" : (i % 3 == 1) ? "D" : ".", (i * 389) % 600);
+    names.push_back(text);
+  }
+  FileSpecList other = nullptr;
+  std::set<std::string> inList, inOther;
+  auto insert_both = [&](size_t from, size_t to) {
+    for (size_t i = from; i < to; ++i) {
+      EXPECT_EQ(spec_insert(list_, PathName(names[i].c_str()), SPEC_MATCH), 0);
+      EXPECT_EQ(spec_insert(list_, PathName(names[i].c_str()), SPEC_MATCH), 0);   // once only
+      inList.insert(PathName(names[i].c_str()).full_path());
+      if (i % 4 == 0) {
+        spec_insert(other, PathName(names[i].c_str()), 0);
+        inOther.insert(PathName(names[i].c_str()).full_path());
+      }
+    }
+  };
+  auto expect_sorted = [](const FileSpecList& list, const std::set<std::string>& expected) {
+    std::set<std::string> seen;
+    const SpecNode* before = nullptr;
+    for (const SpecNode* node = list; node; node = node->next) {
+      if (before) {
+        EXPECT_LT(path_compare(*before->path, *node->path), 0) << node->path->full_path();
+      }
+      seen.insert(node->path->full_path());
+      before = node;
+    }
+    EXPECT_EQ(seen, expected);
+  };
+
+  insert_both(0, 200);
+  // The list is put aside while a list of its own takes its place.
+  FileSpecList saved = list_;
+  list_ = nullptr;
+  spec_insert(list_, PathName("zz"), 0);
+  spec_insert(list_, PathName("aa"), 0);
+  expect_sorted(list_, {"aa", "zz"});
+  spec_clear(list_);
+  list_ = saved;
+  insert_both(200, 400);
+  options.pathMode = 1;
+  int removed = spec_remove_matching(list_, PathName("d/*"));
+  EXPECT_GT(removed, 0);
+  // Matching ignores case: "D/..." goes as well.
+  for (auto it = inList.begin(); it != inList.end();) it = (*it)[1] == '/' ? inList.erase(it) : std::next(it);
+  insert_both(400, 600);
+  expect_sorted(list_, inList);
+  expect_sorted(other, inOther);
+  spec_clear(other);
 }
 
 struct Visit {

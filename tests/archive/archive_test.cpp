@@ -10,18 +10,9 @@ namespace {
 
 class ArchiveTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    options.narrowWindow = 0;
-    options.volumeSize = 0;
-    options.textMode = 0;
-    options.editArchiveComment = 0;
-    options.command = None;
-  }
-  std::string put(const std::string& name, const Bytes& content) {
-    write_file(dir.file(name), content);
-    return dir.file(name);
-  }
-  TempDir dir;
+  void SetUp() override { reset_archive_options(); }
+  std::string put(const std::string& name, const Bytes& content) { return dir.put(name, content); }
+  TempDir dir{"kvx-archive"};
 };
 
 // Every header of a walk, with the stream positions the handle recorded.

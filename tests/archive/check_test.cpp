@@ -44,10 +44,9 @@ class DataPathTest : public ::testing::Test {
     inputChecked = 0;
   }
   IoFile* open_with(const std::string& name, const Bytes& content) {
-    write_file(dir.file(name), content);
-    return io_open(dir.file(name).c_str(), IO_MODE_READ);
+    return io_open(dir.put(name, content).c_str(), IO_MODE_READ);
   }
-  TempDir dir;
+  TempDir dir{"kvx-archive"};
 };
 
 TEST(Crc32, KnownValues) {

@@ -9,18 +9,12 @@ namespace {
 
 class KvnFormatTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    options.narrowWindow = 0;
-    options.ignoreTextFlags = 0;
-    options.volumeSize = 0;
-    options.textMode = 0;
-  }
-  void TearDown() override { SetUp(); }
+  void SetUp() override { reset_archive_options(); }
+  void TearDown() override { reset_archive_options(); }
 
   // Opens bytes written to a file as an own-format archive.
   ArchiveFile* open_bytes(const Bytes& content, int report = 1) {
-    write_file(dir.file("a.kvn"), content);
-    return open_for_reading(dir.file("a.kvn"), Kvn, report);
+    return open_for_reading(dir.put("a.kvn", content), Kvn, report);
   }
 
   // Reads the first entry header of an archive made of a global header plus `rest`.
@@ -32,7 +26,7 @@ class KvnFormatTest : public ::testing::Test {
     return read_entry_header(*out);
   }
 
-  TempDir dir;
+  TempDir dir{"kvx-archive"};
 };
 
 const Bytes kFirst0Header = {0xFF, 0x4B, 0x56, 0x58, 0x00, 0x1F, 0x00, 0x00, 0x05, 0x00, 0x22,

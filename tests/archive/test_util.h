@@ -1,5 +1,6 @@
-// Helpers for the archive tests: temporary folders, whole-file I/O, captured
-// console output and a builder of own-format archives with stored members.
+// Helpers for the archive tests: captured console output, the options the
+// archive code reads, and a builder of own-format archives with stored members.
+// Temporary folders and whole-file I/O come from support/temp_dir.h.
 #pragma once
 
 #include <cstdio>
@@ -8,16 +9,12 @@
 #include <string>
 #include <vector>
 
-#include <ftw.h>
-#include <unistd.h>
-
 #include "archive/archive.h"
 #include "archive/check.h"
 #include "archive/kvn_format.h"
 #include "driver/options.h"
 #include "platform/console.h"
-
-using Bytes = std::vector<unsigned char>;
+#include "support/temp_dir.h"
 
 inline Bytes bytes_of(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
@@ -29,40 +26,6 @@ inline void append_be32(Bytes& to, uint32_t v) {
 inline void append_be16(Bytes& to, uint32_t v) {
   to.push_back(uint8_t(v >> 8));
   to.push_back(uint8_t(v));
-}
-
-// A folder under /tmp removed with everything in it at the end of the test.
-class TempDir {
- public:
-  TempDir() {
-    char templ[] = "/tmp/kvx-archive-XXXXXX";
-    path_ = mkdtemp(templ);
-  }
-  ~TempDir() {
-    nftw(
-        path_.c_str(), [](const char* p, const struct stat*, int, struct FTW*) { return ::remove(p); }, 16,
-        FTW_DEPTH | FTW_PHYS);
-  }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
-inline void write_file(const std::string& path, const Bytes& data) {
-  FILE* f = fopen(path.c_str(), "wb");
-  if (!data.empty()) fwrite(data.data(), 1, data.size(), f);
-  fclose(f);
-}
-
-inline Bytes read_file(const std::string& path) {
-  Bytes out;
-  FILE* f = fopen(path.c_str(), "rb");
-  if (f == nullptr) return out;
-  int c;
-  while ((c = fgetc(f)) != EOF) out.push_back(uint8_t(c));
-  fclose(f);
-  return out;
 }
 
 // Catches the console's message and error streams and the error count while alive.
@@ -81,25 +44,26 @@ class ConsoleCapture {
     fclose(errors_);
   }
   int errors() const { return error_count() - startCount_; }
-  std::string error_text() { return contents(errors_); }
-  std::string message_text_out() { return contents(messages_); }
+  std::string error_text() { return read_stream(errors_); }
+  std::string message_text_out() { return read_stream(messages_); }
 
  private:
-  static std::string contents(FILE* f) {
-    fflush(f);
-    long end = ftell(f);
-    std::string text(size_t(end), '\0');
-    rewind(f);
-    if (end > 0) fread(&text[0], 1, size_t(end), f);
-    fseek(f, 0, SEEK_END);
-    return text;
-  }
   FILE* messages_;
   FILE* errors_;
   FILE* oldMessages_ = nullptr;
   FILE* oldErrors_ = nullptr;
   int startCount_;
 };
+
+// Sets the options the archive code reads back to those of a fresh run.
+inline void reset_archive_options() {
+  options.narrowWindow = 0;
+  options.volumeSize = 0;
+  options.textMode = 0;
+  options.ignoreTextFlags = 0;
+  options.editArchiveComment = 0;
+  options.command = None;
+}
 
 // The bytes of an own-format global header.
 inline Bytes global_header(uint16_t flags, const std::string& comment = std::string()) {

@@ -3,8 +3,6 @@
 // random and garbage streams, and members of archives made by a peer archiver.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,10 +19,9 @@
 #include "driver/options.h"
 #include "platform/console.h"
 #include "platform/iofile.h"
+#include "support/temp_dir.h"
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
 
 // ---- a test-only writer of the block stream ----
 
@@ -217,39 +214,6 @@ void expand(const std::vector<Token>& tokens, Bytes& out) {
 
 // ---- files, console and decoding ----
 
-std::string temp_name(const char* tag) {
-  static int serial = 0;
-  return testing::TempDir() + "kvx_decode_" + std::to_string(getpid()) + "_" + tag +
-         std::to_string(serial++);
-}
-
-std::string write_temp(const Bytes& data) {
-  std::string name = temp_name("in");
-  FILE* f = fopen(name.c_str(), "wb");
-  if (!data.empty()) fwrite(data.data(), 1, data.size(), f);
-  fclose(f);
-  return name;
-}
-
-Bytes read_file(const std::string& name) {
-  Bytes data;
-  FILE* f = fopen(name.c_str(), "rb");
-  if (!f) return data;
-  int c;
-  while ((c = fgetc(f)) != EOF) data.push_back(static_cast<uint8_t>(c));
-  fclose(f);
-  return data;
-}
-
-std::string read_stream(FILE* f) {
-  std::string text;
-  fflush(f);
-  rewind(f);
-  int c;
-  while ((c = fgetc(f)) != EOF) text.push_back(static_cast<char>(c));
-  return text;
-}
-
 class DecodeTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -268,7 +232,6 @@ class DecodeTest : public testing::Test {
     console_use_streams(stdout, stderr, nullptr);
     fclose(messages);
     fclose(errors);
-    for (const std::string& name : files) remove(name.c_str());
   }
 
   struct Decoded {
@@ -280,10 +243,9 @@ class DecodeTest : public testing::Test {
   // Runs huff_decode over the stream and collects what reached the output.
   Decoded decode(const Bytes& stream, uint32_t size, bool blockMode = false,
                  uint32_t limit = UINT32_MAX) {
-    std::string in = write_temp(stream);
-    std::string out = temp_name("out");
-    files.push_back(in);
-    files.push_back(out);
+    std::string in = dir.unique("in");
+    std::string out = dir.unique("out");
+    write_file(in, stream);
     IoFile* input = io_open(in.c_str(), IO_MODE_READ);
     EXPECT_NE(input, nullptr);
     outputFile = io_open(out.c_str(), IO_MODE_CREATE);
@@ -302,7 +264,7 @@ class DecodeTest : public testing::Test {
 
   FILE* messages = nullptr;
   FILE* errors = nullptr;
-  std::vector<std::string> files;
+  TempDir dir{"kvx-decode"};
 };
 
 // ---- damaged streams ----
@@ -417,8 +379,8 @@ TEST_F(DecodeTest, OverflowTreeDecodesCodesLongerThanTheTable) {
 // ---- stream features ----
 
 TEST_F(DecodeTest, SizeZeroReadsNothing) {
-  std::string in = write_temp(Bytes{0x12, 0x34, 0x56, 0x78});
-  files.push_back(in);
+  std::string in = dir.unique("in");
+  write_file(in, Bytes{0x12, 0x34, 0x56, 0x78});
   IoFile* input = io_open(in.c_str(), IO_MODE_READ);
   ASSERT_NE(input, nullptr);
   outputFile = nullptr;
@@ -675,8 +637,7 @@ TEST_F(UnpackTest, ActionLineNamesTheTargetWhenItDiffers) {
   std::string path = std::string(KVX_FIXTURES) + "/codec/arj241_text.arj";
   PathName display("small.txt");
   PathName same("small.txt");
-  std::string outName = temp_name("small");
-  files.push_back(outName);
+  std::string outName = dir.unique("small");
   PathName target(outName.c_str());
 
   unpack(path, Arj, member(2164, 212, 300, 1), nullptr, &display, &same);

@@ -16,10 +16,9 @@
 #include "driver/options.h"
 #include "platform/console.h"
 #include "platform/iofile.h"
+#include "support/temp_dir.h"
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
 
 // ---- an independent reader of the member stream, for checking ----
 
@@ -192,10 +191,7 @@ Bytes encode_symbols(const std::vector<std::pair<uint32_t, uint32_t>>& symbols) 
 
 class PackTest : public ::testing::Test {
  protected:
-  char dir_[64];
   void SetUp() override {
-    strcpy(dir_, "/tmp/kvx_encode_XXXXXX");
-    ASSERT_NE(mkdtemp(dir_), nullptr);
     options = Options();
     lz_reset();
     inputChecked = 1;
@@ -203,29 +199,12 @@ class PackTest : public ::testing::Test {
     console_use_streams(tmpfile(), tmpfile(), nullptr);
   }
   void TearDown() override {
-    std::string cmd = std::string("rm -rf ") + dir_;
-    ASSERT_EQ(system(cmd.c_str()), 0);
     options = Options();
     lz_reset();
   }
-  std::string path(const char* name) { return std::string(dir_) + "/" + name; }
+  std::string path(const char* name) { return dir.file(name); }
 
-  IoFile* input_of(const Bytes& data) {
-    std::string name = path("in");
-    FILE* f = fopen(name.c_str(), "wb");
-    if (!data.empty()) fwrite(data.data(), 1, data.size(), f);
-    fclose(f);
-    return io_open(name.c_str(), IO_MODE_READ);
-  }
-
-  Bytes read_file(const std::string& name) {
-    Bytes b;
-    FILE* f = fopen(name.c_str(), "rb");
-    int c;
-    while ((c = fgetc(f)) != EOF) b.push_back(static_cast<uint8_t>(c));
-    fclose(f);
-    return b;
-  }
+  IoFile* input_of(const Bytes& data) { return io_open(dir.put("in", data).c_str(), IO_MODE_READ); }
 
   struct Packed {
     Bytes stream;
@@ -249,6 +228,8 @@ class PackTest : public ::testing::Test {
     r.stream.assign(all.begin() + prefix, all.end());
     return r;
   }
+
+  TempDir dir{"kvx-encode"};
 };
 
 Bytes text_sample(size_t size, uint32_t seed) {

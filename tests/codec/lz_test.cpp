@@ -14,10 +14,9 @@
 #include "codec/lz/lz77.h"
 #include "driver/options.h"
 #include "platform/iofile.h"
+#include "support/temp_dir.h"
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
 
 struct Sym {
   uint32_t offset;    // input offset the symbol stands at
@@ -44,18 +43,13 @@ void append(Bytes& to, const Bytes& what) { to.insert(to.end(), what.begin(), wh
 
 class LzTest : public ::testing::Test {
  protected:
-  char dir_[64];
   void SetUp() override {
-    strcpy(dir_, "/tmp/kvx_lz_XXXXXX");
-    ASSERT_NE(mkdtemp(dir_), nullptr);
     options = Options();
     lz_reset();
     inputChecked = 0;
     codec_buffers_alloc();
   }
   void TearDown() override {
-    std::string cmd = std::string("rm -rf ") + dir_;
-    ASSERT_EQ(system(cmd.c_str()), 0);
     options = Options();
     lz_reset();
   }
@@ -64,11 +58,7 @@ class LzTest : public ::testing::Test {
   // `history`: the bytes of earlier block-mode members that matches may reach.
   std::vector<Sym> parse(const Bytes& data, Parser parser, uint32_t limit = 0,
                          uint32_t* consumed_out = nullptr, const Bytes& history = {}) {
-    std::string name = std::string(dir_) + "/in";
-    FILE* f = fopen(name.c_str(), "wb");
-    if (!data.empty()) fwrite(data.data(), 1, data.size(), f);
-    fclose(f);
-    IoFile* in = io_open(name.c_str(), IO_MODE_READ);
+    IoFile* in = io_open(dir.put("in", data).c_str(), IO_MODE_READ);
     inputFile = in;
     const uint32_t block_limit = static_cast<uint32_t>(codec_buffer_size()) - 20;
     huff_configure(limit != 0 ? limit : block_limit, 1, nullptr);
@@ -120,6 +110,8 @@ class LzTest : public ::testing::Test {
     }
     return syms;
   }
+
+  TempDir dir{"kvx-lz"};
 };
 
 std::vector<uint32_t> lengths_of(const std::vector<Sym>& syms) {

@@ -3,8 +3,6 @@
 // block mode and memory mode.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <random>
 #include <string>
@@ -19,10 +17,9 @@
 #include "driver/options.h"
 #include "platform/console.h"
 #include "platform/iofile.h"
+#include "support/temp_dir.h"
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
 
 Bytes text_sample(size_t size, uint32_t seed) {
   static const char* const words[] = {"the ",    "archive ", "member ", "window ",  "of ",
@@ -124,33 +121,14 @@ class RoundTripTest : public testing::Test {
     console_use_streams(stdout, stderr, nullptr);
     fclose(messages);
     fclose(errors);
-    for (const std::string& name : files) remove(name.c_str());
   }
 
-  std::string temp(const char* tag) {
-    static int serial = 0;
-    std::string name = testing::TempDir() + "kvx_roundtrip_" + std::to_string(getpid()) + "_" +
-                       tag + std::to_string(serial++);
-    files.push_back(name);
-    return name;
-  }
+  std::string temp(const char* tag) { return dir.unique(tag); }
 
   std::string write_temp(const Bytes& data) {
     std::string name = temp("in");
-    FILE* f = fopen(name.c_str(), "wb");
-    if (!data.empty()) fwrite(data.data(), 1, data.size(), f);
-    fclose(f);
+    write_file(name, data);
     return name;
-  }
-
-  static Bytes read_file(const std::string& name) {
-    Bytes data;
-    FILE* f = fopen(name.c_str(), "rb");
-    if (!f) return data;
-    int c;
-    while ((c = fgetc(f)) != EOF) data.push_back(static_cast<uint8_t>(c));
-    fclose(f);
-    return data;
   }
 
   struct Packed {
@@ -194,7 +172,7 @@ class RoundTripTest : public testing::Test {
   Options saved;
   FILE* messages = nullptr;
   FILE* errors = nullptr;
-  std::vector<std::string> files;
+  TempDir dir{"kvx-roundtrip"};
 };
 
 TEST_F(RoundTripTest, EverySampleAtEveryLevel) {

@@ -200,7 +200,7 @@ int read_global_header(ArchiveFile* archive) {
     }
   }
   if (const char* reserved = reserved_global_features(archive->globalFlags)) {
-    report_error_with(message_text(87), reserved);
+    report_error_with(message_text(MSG_RESERVED_GLOBAL), reserved);
     return 1;
   }
   return 0;

@@ -91,7 +91,7 @@ unsigned confirm_mask_from(const char* letters) {
   return mask;
 }
 
-void unknown_switch(const char* fromLetter) { report_error_with(message_text(9), fromLetter); }
+void unknown_switch(const char* fromLetter) { report_error_with(message_text(MSG_UNKNOWN_COMMAND), fromLetter); }
 
 }  // namespace
 
@@ -155,14 +155,14 @@ void add_name(const char* text) {
     unsigned char* flags = names ? static_cast<unsigned char*>(realloc(options.nameTextFlags, capacity)) : nullptr;
     if (flags) options.nameTextFlags = flags;
     if (!names || !flags) {
-      report_error_with(message_text(22), text);
+      report_error_with(message_text(MSG_NO_MEMORY_FOR_NAME), text);
       return;
     }
     options.nameCapacity = capacity;
   }
   char* copy = str_dup(text);
   if (!copy) {
-    report_error_with(message_text(22), text);
+    report_error_with(message_text(MSG_NO_MEMORY_FOR_NAME), text);
     return;
   }
   options.names[options.nameCount] = copy;
@@ -191,7 +191,7 @@ void read_response_file(const char* path, int base) {
   }
   IoFile* file = io_open(path, IO_MODE_READ);
   if (!file) {
-    report_error_with(message_text(12), path);
+    report_error_with(message_text(MSG_RESPONSE_FILE_MISSING), path);
     return;
   }
   char* text = static_cast<char*>(malloc(RESPONSE_FILE_BYTES + 1));
@@ -305,10 +305,10 @@ void parse_command(const char* text) {
       options.command = CommandS;
       break;
     default:
-      report_error_with(message_text(9), t);
+      report_error_with(message_text(MSG_UNKNOWN_COMMAND), t);
       break;
   }
-  if (t[0] != 0 && t[1] != 0) report_error_with(message_text(10), t);
+  if (t[0] != 0 && t[1] != 0) report_error_with(message_text(MSG_GARBAGE_AFTER_COMMAND), t);
 }
 
 void parse_switch(const char* text) {
@@ -445,16 +445,16 @@ void parse_switch(const char* text) {
 
 void check_options() {
   if (options.methodFive) options.highMethodOrder = 0;
-  if (options.highMethodOrder != 0 && options.volumeSize != 0) report_error(message_text(76));
+  if (options.highMethodOrder != 0 && options.volumeSize != 0) report_error(message_text(MSG_NO_HIGH_METHOD_VOLUMES));
   if (options.updateOnly && options.freshOnly) options.freshOnly = 0;
   if (options.blockMode) {
-    if (options.dirBlock) report_error(message_text(13));
-    if (options.archiveKindIndex != 0) report_error(message_text(14));
+    if (options.dirBlock) report_error(message_text(MSG_BLOCK_AND_DIR_BLOCK));
+    if (options.archiveKindIndex != 0) report_error(message_text(MSG_BLOCK_ONLY_KVN));
   } else if (options.dirBlock && options.archiveKindIndex != 0) {
-    report_error(message_text(14));
+    report_error(message_text(MSG_BLOCK_ONLY_KVN));
   }
   if (command_is_modifying(options.command) && options.archiveKindIndex != 0 && options.archiveKindIndex != 2) {
-    report_error(message_text(15));
+    report_error(message_text(MSG_ONLY_KVX_KVN_MODIFY));
   }
   if (options.command == Extract) {
     if (options.updateOnly) options.extractOverwriteMode = 4;

@@ -57,7 +57,7 @@ IoFile* comment_file() {
   if (!commentFile.tried) {
     commentFile.tried = 1;
     commentFile.file = io_open_path(*options.commentFile, IO_MODE_READ);
-    if (!commentFile.file) report_error_path(message_text(81), *options.commentFile);
+    if (!commentFile.file) report_error_path(message_text(MSG_NO_COMMENT_FILE), *options.commentFile);
   }
   return commentFile.file;
 }
@@ -94,7 +94,7 @@ void read_line(char* line) {
 }
 
 void comment_typed(EntryInfo* entry) {
-  print_action_with(entry->name, ActionKind::Comment, message_text(59));
+  print_action_with(entry->name, ActionKind::Comment, message_text(MSG_COMMENT_PROMPT));
   char line[ANSWER_BUFFER];
   read_line(line);
   if (line[0]) {
@@ -119,7 +119,7 @@ char* edit_archive_comment(const char* oldComment) {
     print_text(oldComment);
     print_text("\n");
   }
-  print_text(message_text(18));
+  print_text(message_text(MSG_ENTER_COMMENT));
   char typed[ARCHIVE_COMMENT_MAX + 1];
   int length = 0;
   for (;;) {

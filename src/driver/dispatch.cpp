@@ -51,7 +51,7 @@ void run(CommandWork work) {
 void extract_and_maybe_delete() {
   run(EXTRACTING);
   if (!options.moveFiles || error_count() != 0) return;
-  print_text(message_text(11));
+  print_text(message_text(MSG_NOW_DELETING));
   driverState.usesTempArchive = 1;
   if (!driverState.tempArchivePath) driverState.tempArchivePath = temp_archive_name(0);
   if (!driverState.backupArchivePath) driverState.backupArchivePath = temp_archive_name(1);

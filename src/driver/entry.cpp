@@ -148,14 +148,14 @@ int add_clamped(int total, int count) {
 // turn. The status is the sum of the error counts after each archive.
 int run_wildcard_archives() {
   if (!options.allowWildcardModify && (command_is_modifying(options.command) || options.moveFiles)) {
-    fatal_error(message_text(16));
+    fatal_error(message_text(MSG_NO_WILDCARD_MODIFY));
   }
   // A name refused while the temporary names were made leaves nothing safe to do.
   if (error_count() != 0) exit(1);
 
   spec_add(driverState.archiveSpecs, *driverState.archivePath, SPEC_SCAN);
   if (!driverState.archiveSpecs) {
-    return report_error_path(message_text(46), *driverState.archivePath);
+    return report_error_path(message_text(MSG_ARCHIVE_NOT_FOUND), *driverState.archivePath);
   }
   int total = 0;
   for (SpecNode* node = driverState.archiveSpecs; node; node = node->next) {

@@ -89,7 +89,8 @@ class ArchiveWriter {
 
  private:
   void add_member(IoFile* archive, const Member& m, std::vector<int>& damage) {
-    const std::string input = std::string(testing::TempDir()) + "kvx_extract_input";
+    // Per process: ctest runs the tests of this file side by side.
+    const std::string input = std::string(testing::TempDir()) + "kvx_extract_input_" + std::to_string(getpid());
     FILE* f = fopen(input.c_str(), "wb");
     fwrite(m.data.data(), 1, m.data.size(), f);
     fclose(f);

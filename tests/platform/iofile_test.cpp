@@ -12,41 +12,18 @@
 #include <string>
 #include <vector>
 
-namespace {
+#include "support/temp_dir.h"
 
-using Bytes = std::vector<unsigned char>;
+namespace {
 
 class IoFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char templ[] = "/tmp/kvx_iofile_XXXXXX";
-    ASSERT_NE(mkdtemp(templ), nullptr);
-    dir_ = templ;
-  }
-  void TearDown() override {
-    std::string command = "rm -rf '" + dir_ + "'";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-  }
-
-  std::string path(const char* name) const { return dir_ + "/" + name; }
+  std::string path(const char* name) const { return dir_.file(name); }
 
   std::string make_file(const char* name, const Bytes& content) const {
     std::string p = path(name);
-    FILE* out = std::fopen(p.c_str(), "wb");
-    EXPECT_NE(out, nullptr);
-    if (!content.empty()) std::fwrite(content.data(), 1, content.size(), out);
-    std::fclose(out);
+    EXPECT_TRUE(write_file(p, content));
     return p;
-  }
-
-  static Bytes read_file(const std::string& p) {
-    Bytes content;
-    FILE* in = std::fopen(p.c_str(), "rb");
-    if (!in) return content;
-    int c;
-    while ((c = std::fgetc(in)) != EOF) content.push_back(static_cast<unsigned char>(c));
-    std::fclose(in);
-    return content;
   }
 
   static void append(const std::string& p, const Bytes& more) {
@@ -56,7 +33,7 @@ class IoFileTest : public ::testing::Test {
     std::fclose(out);
   }
 
-  std::string dir_;
+  TempDir dir_{"kvx_iofile"};
 };
 
 // Bytes that differ from their neighbours and from their block position.
@@ -438,19 +415,19 @@ TEST_F(IoFileTest, OpenRefusals) {
   std::string missing = path("missing");
   EXPECT_EQ(io_open(missing.c_str(), IO_MODE_READ), nullptr);
   EXPECT_EQ(io_open(missing.c_str(), IO_MODE_WRITE), nullptr);
-  EXPECT_EQ(io_open(dir_.c_str(), IO_MODE_READ), nullptr);
+  EXPECT_EQ(io_open(dir_.path().c_str(), IO_MODE_READ), nullptr);
   EXPECT_EQ(io_open(missing.c_str(), 2), nullptr);
   EXPECT_EQ(io_open(nullptr, IO_MODE_READ), nullptr);
 
   // A name the system would accept but that is longer than 255 characters is
   // refused rather than cut, and nothing is created.
-  std::string longName = dir_;
+  std::string longName = dir_.path();
   while (longName.size() < 260) longName += "/.";
   longName += "/created";
   ASSERT_GT(longName.size(), 255u);
   EXPECT_EQ(io_open(longName.c_str(), IO_MODE_CREATE), nullptr);
   EXPECT_NE(access(path("created").c_str(), F_OK), 0);
-  std::string atLimit = dir_ + "/" + std::string(255 - dir_.size() - 1, 'n');
+  std::string atLimit = dir_.file(std::string(255 - dir_.path().size() - 1, 'n'));
   ASSERT_EQ(atLimit.size(), 255u);
   IoFile* f = io_open(atLimit.c_str(), IO_MODE_CREATE);
   ASSERT_NE(f, nullptr);

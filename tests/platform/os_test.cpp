@@ -12,23 +12,15 @@
 #include <cstring>
 #include <string>
 
+#include "support/temp_dir.h"
+
 #include "platform/console.h"
 
 namespace {
 
 class OsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char templ[] = "/tmp/kvx_os_XXXXXX";
-    ASSERT_NE(mkdtemp(templ), nullptr);
-    dir_ = templ;
-  }
-  void TearDown() override {
-    std::string command = "chmod -R u+w '" + dir_ + "'; rm -rf '" + dir_ + "'";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-  }
-
-  std::string path(const char* name) const { return dir_ + "/" + name; }
+  std::string path(const char* name) const { return dir_.file(name); }
 
   std::string make_file(const char* name, const char* content) const {
     std::string p = path(name);
@@ -39,7 +31,7 @@ class OsTest : public ::testing::Test {
     return p;
   }
 
-  std::string dir_;
+  TempDir dir_{"kvx_os"};
 };
 
 TEST_F(OsTest, StatReportsTypeSizeAndTime) {
@@ -53,7 +45,7 @@ TEST_F(OsTest, StatReportsTypeSizeAndTime) {
   EXPECT_EQ(st.spare, 0);
   EXPECT_LE(std::abs(st.mtime - static_cast<int>(time(nullptr))), 60);
 
-  ASSERT_EQ(path_stat(PathName(dir_.c_str()), st), 0);
+  ASSERT_EQ(path_stat(PathName(dir_.path().c_str()), st), 0);
   EXPECT_TRUE(st.is_directory());
   EXPECT_EQ(st.mode & FS_TYPE_MASK, FS_TYPE_DIRECTORY);
 

@@ -192,10 +192,17 @@ int write_member_header(ArchiveFile* target, int32_t at) {
   return output_failed(target) ? -1 : length;
 }
 
-int rewrite_member_header(ArchiveFile* target, int32_t at, int length) {
+int rewrite_member_header(ArchiveFile* target, int32_t at, int length, uint32_t crc, int32_t unpacked,
+                          int32_t packed) {
+  EntryInfo& e = target->entry;
+  if (options.highMethodOrder != 0 && !(e.flags & ENTRY_STORED)) e.flags |= ENTRY_HIGH;
+  if (options.methodFive) e.flags |= ENTRY_FIVE;
+  e.unpackedSize = uint32_t(unpacked);
+  e.packedSize = uint32_t(packed);
+  e.dataCrc = crc;
   unsigned char header[KVN_HEADER_CAPACITY];
   // The header keeps its length: only sizes, check value and flags change.
-  if (target->buildHeader(header, int(sizeof header), &target->entry) != length ||
+  if (target->buildHeader(header, int(sizeof header), &e) != length ||
       io_write_at(target->file, at, header, length) != length) {
     if (!output_failed(target)) {
       report_error_path(message_text(MSG_WRITE_ERROR), *driverState.tempArchivePath);
@@ -242,12 +249,7 @@ int pack_into_archive(ArchiveFile* target, IoFile* source, ActionKind action) {
   if (error_count() != errorsBefore) note_failure(target);
   if (output_failed(target)) return -1;
 
-  if (options.highMethodOrder != 0 && !(e.flags & ENTRY_STORED)) e.flags |= ENTRY_HIGH;
-  if (options.methodFive) e.flags |= ENTRY_FIVE;
-  e.packedSize = uint32_t(packed);
-  e.unpackedSize = uint32_t(unpacked);
-  e.dataCrc = crc;
-  if (rewrite_member_header(target, headerPos, headerLength) != headerLength) return -1;
+  if (rewrite_member_header(target, headerPos, headerLength, crc, unpacked, packed) != headerLength) return -1;
   note_archive_member(e.time);
   return 1;
 }

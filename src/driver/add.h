@@ -43,10 +43,13 @@ void prepare_member(ArchiveFile* target);
 // leaves the file after it; the header's length, or -1 after a failure noted
 // on target.
 int write_member_header(ArchiveFile* target, int32_t at);
-// Writes the final header of target->entry over the provisional one of the
-// same length at position at, leaving the new archive's position after the
-// member's data; length, or -1 after a failure noted on target.
-int rewrite_member_header(ArchiveFile* target, int32_t at, int length);
+// Completes target->entry with the method flags, the sizes and the check
+// value of the data just written, and writes its final header over the
+// provisional one of the same length at position at, leaving the new
+// archive's position after the member's data; length, or -1 after a failure
+// noted on target.
+int rewrite_member_header(ArchiveFile* target, int32_t at, int length, uint32_t crc, int32_t unpacked,
+                          int32_t packed);
 
 // The record of the files whose current content went into the new archive:
 // only these may be deleted when files are moved into an archive.

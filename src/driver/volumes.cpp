@@ -103,12 +103,7 @@ int pack_across_volumes(ArchiveFile* target, IoFile* source, VolumeSpace* space,
       return -1;
     }
 
-    if (options.highMethodOrder != 0 && !(e.flags & ENTRY_STORED)) e.flags |= ENTRY_HIGH;
-    if (options.methodFive) e.flags |= ENTRY_FIVE;
-    e.unpackedSize = uint32_t(unpacked);
-    e.packedSize = uint32_t(packed);
-    e.dataCrc = crc;
-    if (rewrite_member_header(target, headerPos, headerLength) != headerLength) return -1;
+    if (rewrite_member_header(target, headerPos, headerLength, crc, unpacked, packed) != headerLength) return -1;
     if (inMemory && io_write(f, codec_memory_buffer(), packed) != packed) {
       if (!output_failed(target)) note_failure(target);
       return -1;

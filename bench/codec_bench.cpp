@@ -96,18 +96,19 @@ int pack(const char* levelText, const char* inputName, const char* memberName) {
   codec_buffers_alloc();
   // Room for the header, written once the sizes are known.
   for (int i = 0; i < HEADER_SIZE; i++) io_put_byte(member, 0);
-  const int32_t size = input->length;
-  int32_t unpacked = 0;
-  int32_t packed = 0;
+  const int64_t size = input->length;
+  int64_t unpacked = 0;
+  int64_t packed = 0;
   const uint32_t crc = pack_member(input, member, 0, size, &unpacked, &packed, nullptr);
   io_seek(member, 0, 0);
-  io_write_le32(member, unpacked);
-  io_write_le32(member, packed);
+  io_write_le32(member, static_cast<int>(unpacked));
+  io_write_le32(member, static_cast<int>(packed));
   io_write_le32(member, static_cast<int>(crc));
   const int closed = io_close(member);
   io_close(input);
   if (closed != 0 || error_count() != 0 || unpacked != size) {
-    fprintf(stderr, "%s: packing failed (%d of %d bytes)\n", inputName, unpacked, size);
+    fprintf(stderr, "%s: packing failed (%lld of %lld bytes)\n", inputName, static_cast<long long>(unpacked),
+            static_cast<long long>(size));
     return 1;
   }
   return 0;

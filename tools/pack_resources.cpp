@@ -7,6 +7,8 @@
 //
 // "embed" leaves the program untouched when it is too large for the window;
 // with --strict (release builds) that is an error.
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -91,16 +93,16 @@ bool add_member(ArchiveFile* archive, const char* dir, const Member& member) {
 
   unsigned char header[KVN_HEADER_CAPACITY];
   IoFile* out = archive->file;
-  int headerPos = io_tell(out);
+  int64_t headerPos = io_tell(out);
   int headerLength = build_entry_header(header, sizeof header, &entry);
   if (headerLength <= 0 || io_write(out, header, headerLength) != headerLength) {
     io_close(input);
     return false;
   }
-  int dataPos = io_tell(out);
+  int64_t dataPos = io_tell(out);
 
-  int32_t unpacked = 0;
-  int32_t packed = 0;
+  int64_t unpacked = 0;
+  int64_t packed = 0;
   uint32_t crc;
   if (member.stored) {
     crc = store_member(input, out, 0, nullptr, 0, status.size, &unpacked, &packed, nullptr);
@@ -116,19 +118,20 @@ bool add_member(ArchiveFile* archive, const char* dir, const Member& member) {
   }
   io_close(input);
   if (unpacked != status.size) {
-    fprintf(stderr, "pack_resources: %s: read %d of %d bytes\n", source, unpacked, status.size);
+    fprintf(stderr, "pack_resources: %s: read %lld of %lld bytes\n", source, static_cast<long long>(unpacked),
+            static_cast<long long>(status.size));
     return false;
   }
 
   entry.unpackedSize = static_cast<uint32_t>(unpacked);
   entry.packedSize = static_cast<uint32_t>(packed);
   entry.dataCrc = crc;
-  int endPos = io_tell(out);
+  int64_t endPos = io_tell(out);
   if (build_entry_header(header, sizeof header, &entry) != headerLength) return false;
   io_seek(out, headerPos, 0);
   if (io_write(out, header, headerLength) != headerLength) return false;
   io_seek(out, endPos, 0);
-  printf("  %-10s %6d -> %6d%s\n", member.name, unpacked, packed,
+  printf("  %-10s %6lld -> %6lld%s\n", member.name, static_cast<long long>(unpacked), static_cast<long long>(packed),
          (entry.flags & ENTRY_STORED) ? " (stored)" : "");
   return (out->flags & IO_WRITE_ERROR) == 0;
 }
@@ -137,6 +140,7 @@ int pack(const char* output, const char* dir) {
   codec_buffers_alloc();
   inputChecked = 1;  // the member reader computes the data check while packing
   PathName outputPath(output);
+  unlink(output);  // archives are always created anew
   ArchiveFile* archive = open_archive(outputPath, 0, Kvn, 1, 0);
   if (!archive) {
     fprintf(stderr, "pack_resources: %s: cannot create\n", output);

@@ -2,7 +2,10 @@
 // resynchronising search, and beginning and closing an output archive.
 #include "archive/archive.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "archive/kvn_format.h"
@@ -48,7 +51,7 @@ ArchiveKind detect_kind(IoFile* f) {
 // Positions f at the next entry magic at or after `from`; -1 at end of file.
 // Only the first magic byte is 0xFF, so a mismatching byte is retried as a
 // first byte simply by testing it for 0xFF.
-int seek_entry_magic(IoFile* f, int from) {
+int seek_entry_magic(IoFile* f, int64_t from) {
   io_seek(f, from, 0);
   int matched = 0;
   while (matched < 4) {
@@ -98,19 +101,59 @@ int install_format(ArchiveFile* archive, ArchiveKind kind) {
   return 0;
 }
 
-ArchiveFile* open_archive(const PathName& path, int mode, ArchiveKind kind, int report, int32_t startOffset) {
+namespace {
+
+const char* const kNotRegularFile = "%: not a regular file";
+
+// Opens an existing archive for reading; null after the report, or silently
+// when it does not exist and report is not set. Anything that exists but
+// cannot be read is always reported, with the system's reason.
+IoFile* open_existing(const PathName& path, int report, ArchiveFile* archive) {
+  FileStatus status{};
+  if (path_stat(path, status) != 0) {
+    const int reason = errno;
+    if (reason == ENOENT || reason == ENOTDIR) {
+      if (report) report_error_path(message_text(MSG_ARCHIVE_NOT_FOUND), path);
+    } else {
+      report_error_path_because(message_text(MSG_CANNOT_OPEN), path, strerror(reason));
+    }
+    return nullptr;
+  }
+  // A directory, FIFO or device is no archive: it is never read, and never
+  // moved aside for a new archive.
+  if (!status.is_regular()) {
+    report_error_path(kNotRegularFile, path);
+    return nullptr;
+  }
+  IoFile* file = io_open_path(path, IO_MODE_READ);
+  if (file == nullptr) {
+    report_error_path_because(message_text(MSG_CANNOT_OPEN), path, strerror(errno));
+    return nullptr;
+  }
+  archive->device = status.device;
+  archive->inode = status.inode;
+  return file;
+}
+
+}  // namespace
+
+ArchiveFile* open_archive(const PathName& path, int mode, ArchiveKind kind, int report, int64_t startOffset) {
+  if (mode != 0 && mode != 1) return nullptr;
   ArchiveFile* archive = new (std::nothrow) ArchiveFile;
   if (archive == nullptr) {
     report_error_path(message_text(MSG_OUT_OF_MEMORY), path);
     return nullptr;
   }
-  if (mode != 0 && mode != 1) {
-    delete archive;
-    return nullptr;
+  if (mode == 1) {
+    archive->file = open_existing(path, report, archive);
+  } else {
+    // A new archive is always a file of its own: never one that exists, nor
+    // what a link planted at its name points to.
+    archive->file = io_open_path(path, IO_MODE_CREATE_NEW);
+    if (archive->file == nullptr && report)
+      report_error_path_because(message_text(MSG_CANNOT_CREATE_ARCHIVE), path, strerror(errno));
   }
-  archive->file = io_open_path(path, mode == 1 ? IO_MODE_READ : IO_MODE_CREATE);
   if (archive->file == nullptr) {
-    if (report) report_error_path(message_text(mode == 1 ? MSG_ARCHIVE_NOT_FOUND : MSG_CANNOT_CREATE_ARCHIVE), path);
     delete archive;
     return nullptr;
   }
@@ -160,19 +203,48 @@ void print_archive_comment(ArchiveFile* archive) {
   flush_messages();
 }
 
+namespace {
+
+// The reason a damaged stretch was skipped, as the user reads it.
+const char* damage_reason(int result) {
+  switch (result) {
+    case ENTRY_BAD_HEADER_CRC: return message_text(MSG_HEADER_CRC_ERROR);
+    case ENTRY_DATA_PAST_END: return "member data past the end of the archive";
+    default: return message_text(MSG_BAD_HEADER);
+  }
+}
+
+// Counted error for the bytes [from, to) of the archive that the walk passes over.
+void report_skipped(ArchiveFile* archive, int result, int64_t from, int64_t to) {
+  char text[ERROR_TEXT_MAX + 1];
+  if (result == ENTRY_NO_END_MARKER)
+    snprintf(text, sizeof text, "%%: archive ends at offset %lld without its end marker",
+             static_cast<long long>(from));
+  else
+    snprintf(text, sizeof text, "%%: %s at offset %lld, %lld bytes skipped", damage_reason(result),
+             static_cast<long long>(from), static_cast<long long>(to - from));
+  report_error_with(text, archive->path ? archive->path->full_path() : "");
+}
+
+}  // namespace
+
 int next_entry(ArchiveFile* archive) {
   if (archive == nullptr || !(archive->state & ARCHIVE_OPEN)) return 0;
   for (;;) {
     archive->headerPos = io_tell(archive->file);
     int result = archive->next(archive);
     if (result >= 0) return result;
-    if (result == -4)
-      report_error(message_text(MSG_HEADER_CRC_ERROR));
-    else if (result != -1)
-      report_error(message_text(MSG_BAD_HEADER));
+    const int64_t from = archive->headerPos;
+    if (result == ENTRY_NO_END_MARKER) {
+      report_skipped(archive, result, from, from);
+      return 0;
+    }
     // The search starts one byte after the failed header, so a magic that
     // began inside the bytes the reader consumed is still found.
-    if (seek_entry_magic(archive->file, archive->headerPos + 1) != 0) return 0;
+    bool found = seek_entry_magic(archive->file, from + 1) == 0;
+    int64_t to = found ? io_tell(archive->file) : archive->file->length;
+    report_skipped(archive, result, from, to);
+    if (!found) return 0;
   }
 }
 
@@ -199,7 +271,7 @@ void begin_output(ArchiveFile* target, ArchiveFile* old, int blockMode) {
   if (old != nullptr) {
     if (old->prefixLength != 0) {
       // A self-extracting program in front of the old archive is carried over.
-      int saved = io_tell(old->file);
+      int64_t saved = io_tell(old->file);
       io_seek(old->file, 0, 0);
       copy_bytes(old->file, target->file, old->prefixLength);
       target->prefixLength = old->prefixLength;

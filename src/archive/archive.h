@@ -82,6 +82,15 @@ constexpr uint32_t ARCHIVE_STATE_WRITE = 5;  // after opening for writing
 
 struct ArchiveFile;
 
+// Answers of a format's next operation for damage; next_entry reports each
+// with the stretch of the archive it skips.
+constexpr int ENTRY_NOT_A_HEADER = -1;    // no entry magic, or a body length past the limit
+constexpr int ENTRY_CUT_SHORT = -2;       // the file ended inside the header
+constexpr int ENTRY_BAD_FIELD = -3;       // intact header whose fields do not fit
+constexpr int ENTRY_BAD_HEADER_CRC = -4;
+constexpr int ENTRY_DATA_PAST_END = -5;   // the member's data runs past the end of the file
+constexpr int ENTRY_NO_END_MARKER = -6;   // the file ends where a header or the end marker belongs
+
 // The six operations a format supplies.
 // open: reads the archive-level header; 0 accepted, non-zero not this format.
 using OpenSlot = int (*)(ArchiveFile* archive);
@@ -110,11 +119,13 @@ struct FormatOps {
 struct ArchiveFile {
   IoFile* file = nullptr;     // the archive's stream, owned
   PathName* path = nullptr;   // copy of the archive's path, owned
-  int32_t volumeBudget = -1;  // bytes that may still be written to this volume
-  int32_t dataPos = 0;        // position of the current member's data
-  int32_t headerPos = 0;      // position of the current member's header
-  int32_t nextPos = 0;        // position of the next header; -1 when there is none
-  int32_t prefixLength = 0;   // bytes before the global header
+  int64_t volumeBudget = -1;  // bytes that may still be written to this volume
+  int64_t dataPos = 0;        // position of the current member's data
+  int64_t headerPos = 0;      // position of the current member's header
+  int64_t nextPos = 0;        // position of the next header; -1 when there is none
+  int64_t prefixLength = 0;   // bytes before the global header
+  uint64_t device = 0;        // the archive file's identity (device and inode), so that
+  uint64_t inode = 0;         // extraction never writes over the archive it reads
   char* comment = nullptr;    // archive comment (malloc'd), owned, or null
   uint32_t state = 0;         // ARCHIVE_* bits
   uint16_t globalFlags = 0;   // global flags; foreign readers set 0
@@ -142,14 +153,16 @@ int install_format(ArchiveFile* archive, ArchiveKind kind);
 // archive of kind (Detect: chosen by content). With report set, a missing or
 // uncreatable file is reported; a refused format is always reported.
 // Reading starts at startOffset. Answers the record, or null.
-ArchiveFile* open_archive(const PathName& path, int mode, ArchiveKind kind, int report, int32_t startOffset);
+ArchiveFile* open_archive(const PathName& path, int mode, ArchiveKind kind, int report, int64_t startOffset);
 // Releases the archive with its stream and comment; answers null.
 ArchiveFile* close_archive(ArchiveFile* archive);
 // Prints " -\n" and the archive comment when there is one.
 void print_archive_comment(ArchiveFile* archive);
 
 // Reads the next member header into archive->entry, passing over damaged
-// headers (reported once each) to the next entry magic. 1 member, 0 end.
+// stretches to the next entry magic; each is reported once as a counted error
+// with the archive's name, its offset and its length. An archive that ends
+// without its end marker is reported too. 1 member, 0 end.
 int next_entry(ArchiveFile* archive);
 // Visitor of for_each_entry: the archive, the member's path and the caller's context.
 using EntryVisitor = void (*)(ArchiveFile* archive, PathName& name, void* context);

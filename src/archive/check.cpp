@@ -10,7 +10,7 @@
 CheckFunction checkUpdate = crc32_update;
 uint32_t checkRegister = 0xFFFFFFFFu;
 IoFile* inputFile = nullptr;
-int32_t inputRemaining = 0;
+int64_t inputRemaining = 0;
 int inputChecked = 0;
 uint32_t inputCount = 0;
 IoFile* outputFile = nullptr;
@@ -71,19 +71,21 @@ inline uint32_t load_le32(const unsigned char* p) {
   return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
-// Counted error naming a driver path (or nothing when it is unset).
-void report_named(int message, const PathName* name) {
+// Counted error naming a driver path (or nothing when it is unset), with the
+// reason the system gave for the failure on file.
+void report_named(int message, const PathName* name, const IoFile* file) {
+  const char* reason = io_error_text(file);
   if (name != nullptr)
-    report_error_path(message_text(message), *name);
+    report_error_path_because(message_text(message), *name, reason);
   else
-    report_error_with(message_text(message), nullptr);
+    report_error_because(message_text(message), nullptr, reason);
 }
 
 // Prints the short percentage and moves the cursor back over it, so the next
 // figure overwrites it; restarts the progress clock.
 void show_progress(uint32_t part) {
   char figure[16];
-  format_percent(static_cast<int32_t>(expectedTotal), static_cast<int32_t>(part), figure, false);
+  format_percent(expectedTotal, part, figure, false);
   print_text(figure);
   print_repeated('\b', static_cast<int>(strlen(figure)));
   flush_messages();
@@ -153,21 +155,21 @@ void sum16_update(const void* data, int count) {
 
 uint32_t check_value() { return checkUpdate == sum16_update ? checkRegister : ~checkRegister; }
 
-void copy_bytes(IoFile* source, IoFile* target, int32_t count) {
+void copy_bytes(IoFile* source, IoFile* target, int64_t count) {
   copy_bytes_with_check(source, target, count, 0);
 }
 
-void copy_bytes_with_check(IoFile* source, IoFile* target, int32_t count, int update) {
+void copy_bytes_with_check(IoFile* source, IoFile* target, int64_t count, int update) {
   unsigned char piece[kCopyStep];
   while (count > 0) {
     int step = count < kCopyStep ? static_cast<int>(count) : kCopyStep;
     int got = io_read(source, piece, step);
     if (got != step) {
-      report_named(20, driverState.readSourceName);
+      report_named(MSG_READ_ERROR, driverState.readSourceName, source);
       return;
     }
     if (target != nullptr && io_write(target, piece, got) != got) {
-      report_named(19, driverState.writeTargetName);
+      report_named(MSG_WRITE_ERROR, driverState.writeTargetName, target);
       return;
     }
     if (update) checkUpdate(piece, got);
@@ -185,7 +187,7 @@ int read_with_check(IoFile* source, void* buffer, int count, uint32_t* value) {
   return got;
 }
 
-uint32_t check_region(IoFile* source, int32_t count) {
+uint32_t check_region(IoFile* source, int64_t count) {
   unsigned char piece[kRegionStep];
   checkRegister = 0xFFFFFFFFu;
   if (options.textMode) {
@@ -246,18 +248,12 @@ int output_sink(const unsigned char* buffer, int from, int to) {
   outputCount += static_cast<uint32_t>(to - from);
   if (outputFile != nullptr) {
     for (int pos = from; pos < to;) {
+      // Text members hold LF line ends, which are this platform's own: they
+      // are written as they are.
       int piece = to - pos < kOutputPiece ? to - pos : kOutputPiece;
-      bool failed = false;
-      if (options.textMode) {
-        for (int i = pos; i < pos + piece && !failed; i++) {
-          if (buffer[i] == '\n' && io_put_byte(outputFile, '\r') < 0) failed = true;
-          if (!failed && io_put_byte(outputFile, buffer[i]) < 0) failed = true;
-        }
-      } else {
-        failed = io_write(outputFile, buffer + pos, piece) != piece;
-      }
+      bool failed = io_write(outputFile, buffer + pos, piece) != piece;
       if (failed || (outputFile->flags & IO_WRITE_ERROR)) {
-        report_named(19, driverState.writeTargetName);
+        report_named(MSG_WRITE_ERROR, driverState.writeTargetName, outputFile);
         return 1;
       }
       pos += piece;

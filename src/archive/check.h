@@ -15,7 +15,7 @@ using CheckFunction = void (*)(const void* data, int count);
 extern CheckFunction checkUpdate;    // check of the most recently opened archive (crc32_update by default)
 extern uint32_t checkRegister;       // running register of the current check
 extern IoFile* inputFile;            // the member reader's source
-extern int32_t inputRemaining;       // bytes the member reader may still take from inputFile
+extern int64_t inputRemaining;       // bytes the member reader may still take from inputFile
 extern int inputChecked;             // set: the reader converts text, updates the check, shows progress
 extern uint32_t inputCount;          // bytes delivered by the member reader since check_start
 extern IoFile* outputFile;           // the output sink's target; null when testing
@@ -44,17 +44,17 @@ inline uint32_t crc32_of(const void* data, size_t count) {
 // Moves count bytes from source to target (null target: read and discard) in
 // steps of at most 2048; a short read reports "%: read error" with
 // driverState.readSourceName, a short write "%: write error" with
-// driverState.writeTargetName, and stops.
-void copy_bytes(IoFile* source, IoFile* target, int32_t count);
+// driverState.writeTargetName (each with the system's reason), and stops.
+void copy_bytes(IoFile* source, IoFile* target, int64_t count);
 // As copy_bytes; with update != 0 every piece also goes through checkUpdate.
-void copy_bytes_with_check(IoFile* source, IoFile* target, int32_t count, int update);
+void copy_bytes_with_check(IoFile* source, IoFile* target, int64_t count, int update);
 // Reads up to count bytes into buffer, starts the check itself and sets
 // *value to the finished CRC-32 (or sum) of exactly those bytes; answers bytes read.
 int read_with_check(IoFile* source, void* buffer, int count, uint32_t* value);
 // Restarts the register and runs the check over the next count bytes of the
 // source (in text mode carriage returns are skipped and not counted);
 // answers the register, not complemented.
-uint32_t check_region(IoFile* source, int32_t count);
+uint32_t check_region(IoFile* source, int64_t count);
 
 // ---- the member reader (source of every compressor) ----
 // Places up to `wanted` bytes from inputFile into buffer; answers the number
@@ -65,8 +65,9 @@ uint32_t check_region(IoFile* source, int32_t count);
 int read_member_input(void* buffer, int wanted);
 
 // ---- the output sink (way out of every decoder) ----
-// Writes buffer[from, to) to outputFile (if any) in pieces of at most 32768,
-// each LF as CR LF in text mode, and redraws the progress figure. Answers 0,
+// Writes buffer[from, to) to outputFile (if any) in pieces of at most 32768
+// (text members too: their LF line ends are native here), and redraws the
+// progress figure. Answers 0,
 // or 1 after a write error (reported as "%: write error").
 int output_sink(const unsigned char* buffer, int from, int to);
 // output_sink over outputWindow.

@@ -14,6 +14,7 @@
 namespace {
 
 constexpr uint32_t kEntryMagic = 0xFF4B5658u;   // FF "KVX"
+const char* const kDamagedComment = "%: damaged archive comment, its length runs over the members";
 
 // The global magic is FF "KVG". The help reader finds the archive appended to
 // the program file by the first FF "KVG" after byte 55000, so those four bytes
@@ -27,10 +28,12 @@ volatile unsigned char globalMagicLead = kGlobalMagicLead;
 // Results of read_entry_header.
 constexpr int kEntryRead = 1;
 constexpr int kEndOfArchive = 0;
-constexpr int kNotAHeader = -1;  // no entry magic, or a body length past the limit
-constexpr int kCutShort = -2;    // the file ended inside the body
-constexpr int kBadField = -3;    // intact header whose fields do not fit (reported)
-constexpr int kBadHeaderCrc = -4;
+constexpr int kNotAHeader = ENTRY_NOT_A_HEADER;
+constexpr int kCutShort = ENTRY_CUT_SHORT;
+constexpr int kBadField = ENTRY_BAD_FIELD;
+constexpr int kBadHeaderCrc = ENTRY_BAD_HEADER_CRC;
+constexpr int kDataPastEnd = ENTRY_DATA_PAST_END;
+constexpr int kNoEndMarker = ENTRY_NO_END_MARKER;
 
 // One shared answer buffer for both reserved-feature lists.
 char featureText[160];
@@ -184,18 +187,28 @@ int read_global_header(ArchiveFile* archive) {
   if (io_at_end(f)) return 1;  // the flags themselves are cut off
   if (archive->globalFlags & (GLOBAL_COMMENT | GLOBAL_COMMENT_ALT)) {
     uint32_t n = uint32_t(io_read_be32(f));
-    int32_t left = f->length - io_tell(f);
+    const int64_t textStart = io_tell(f);
+    const int64_t left = f->length - textStart;
     // A comment longer than the rest of the file means the header is damaged.
-    if (io_at_end(f) || left < 0 || n > uint32_t(left)) return 1;
+    if (io_at_end(f) || left < 0 || n > uint64_t(left)) return 1;
     if (n != 0) {
       char* text = static_cast<char*>(malloc(size_t(n) + 1));
       if (text == nullptr) {
-        io_seek(f, int(n), 1);
+        io_seek(f, n, 1);
       } else {
         int got = io_read(f, text, int(n));
         text[got > 0 ? got : 0] = '\0';
         free(archive->comment);
         archive->comment = text;
+        // The comment is text with one zero at its end; a length that runs
+        // over members (their headers hold zeros and the entry magic) is
+        // damage: reported, and the members are searched for after the length.
+        if (got != int(n) || memchr(text, '\0', n - 1) != nullptr) {
+          report_error_because(kDamagedComment, archive->path ? archive->path->full_path() : "", nullptr);
+          free(archive->comment);
+          archive->comment = nullptr;
+          io_seek(f, textStart, 0);
+        }
       }
     }
   }
@@ -210,9 +223,20 @@ int read_entry_header(ArchiveFile* archive) {
   IoFile* f = archive->file;
   EntryInfo& e = archive->entry;
   clear_entry(e);
-  int start = io_tell(f);
-  uint32_t magic = uint32_t(io_read_be32(f));
-  if (io_at_end(f)) return kEndOfArchive;
+  const int64_t start = io_tell(f);
+  // Two zero bytes end the archive, unless a member follows them at once
+  // (then they are damage that would hide the members after them).
+  int first = io_get_byte(f);
+  int second = first < 0 ? -1 : io_get_byte(f);
+  if (first < 0 || second < 0) return kNoEndMarker;
+  if (first == 0 && second == 0) {
+    uint32_t after = uint32_t(io_read_be32(f));
+    bool memberFollows = !io_at_end(f) && after == kEntryMagic;
+    io_seek(f, start + 2, 0);
+    return memberFollows ? kNotAHeader : kEndOfArchive;
+  }
+  uint32_t magic = uint32_t(first) << 24 | uint32_t(second) << 16 | uint32_t(io_read_be16(f) & 0xFFFF);
+  if (io_at_end(f)) return kCutShort;
   if (magic != kEntryMagic) return kNotAHeader;
   int length = io_read_be16(f);
   if (length < 0 || length >= KVN_MAX_BODY) return kNotAHeader;
@@ -254,10 +278,12 @@ int read_entry_header(ArchiveFile* archive) {
   e.packedSize = get_be32(body + pos + 4);
   e.dataCrc = get_be32(body + pos + 8);
   pos += 12;
-  int64_t next = int64_t(archive->dataPos) + e.packedSize;
-  archive->nextPos = next > 0x7FFFFFFF ? 0x7FFFFFFF : int32_t(next);
+  archive->nextPos = archive->dataPos + e.packedSize;
   e.methodCode = uint16_t(kvn_method_code(e.flags));
-  return read_optional_blocks(body, pos, length, e);
+  int result = read_optional_blocks(body, pos, length, e);
+  // Data that would run past the end of the file belongs to no intact member.
+  if (result == kEntryRead && f != ioStandardOutput && archive->nextPos > f->length) return kDataPastEnd;
+  return result;
 }
 
 int build_entry_header(unsigned char* buffer, int capacity, EntryInfo* entry) {
@@ -323,6 +349,14 @@ void write_global_header(ArchiveFile* archive, const char* comment, int blockMod
     io_write_be32(archive->file, count);
     io_write(archive->file, comment, count);
   }
+}
+
+int mark_last_volume(ArchiveFile* archive) {
+  archive->globalFlags = uint16_t(archive->globalFlags & ~GLOBAL_MULTIVOLUME);
+  unsigned char flags[2];
+  put_be16(flags, archive->globalFlags);
+  // The flags follow the four magic bytes.
+  return io_write_at(archive->file, archive->prefixLength + 4, flags, 2) == 2 ? 0 : -1;
 }
 
 void fill_entry_from_file(const char* name, const FileStatus& status, EntryInfo* entry) {

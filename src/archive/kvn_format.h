@@ -21,13 +21,16 @@ int find_global_magic(const unsigned char* buffer, int length);
 // Finds and reads the global header from the current position; 0 accepted,
 // 1 not an archive of this format (reserved flags are reported first).
 int read_global_header(ArchiveFile* archive);
-// 1 a member was read, 0 end of archive, -1 no entry magic or a field out of
-// bounds, -2 body cut short, -4 header CRC mismatch.
+// 1 a member was read, 0 end of archive, or one of the ENTRY_* damage codes
+// of archive.h.
 int read_entry_header(ArchiveFile* archive);
 // Writes the entry header of entry into buffer; answers its length L + 10,
 // or -1 when it does not fit the capacity.
 int build_entry_header(unsigned char* buffer, int capacity, EntryInfo* entry);
 void write_global_header(ArchiveFile* archive, const char* comment, int blockMode);
+// Clears the multivolume flag in the global header already written to the
+// archive: the volume is the last of its set. 0, or -1 when writing failed.
+int mark_last_volume(ArchiveFile* archive);
 
 // The reserved feature names in use, separated by ", ", or null when none.
 // Both share one static buffer: use the answer before asking again.

@@ -5,7 +5,10 @@
 
 #include <strings.h>
 
+#include <cstdint>
 #include <cstring>
+#include <map>
+#include <string>
 #include <vector>
 
 #include "archive/check.h"
@@ -22,14 +25,18 @@
 struct AddedFile {
   PathName path;   // as given in the file specifications
   int directory;   // a directory member was written for it
-  int size;        // status when it was added: a file changed since is kept
+  int64_t size;    // status when it was added: a file changed since is kept
   int mtime;
 };
 
 namespace {
 
+const char* const kTooLarge = "%: too large for an archive member (4 GiB or more), not added";
+const char* const kSameStoredName = "%: would be stored under the same name as an earlier file, not added";
 
 std::vector<AddedFile> addedFiles;
+// The stored names of the files this run has written, with the file each came from.
+std::map<std::string, std::string> storedNames;
 
 bool same_name_part(const PathName& a, const PathName* b) {
   return b != nullptr && strcasecmp(a.name, b->name) == 0;
@@ -57,6 +64,24 @@ int write_header_only(ArchiveFile* target, ActionKind action) {
   print_text("\n");
   note_archive_member(e.time);
   return 1;
+}
+
+// Records the stored name of the file about to be written; false (after a
+// counted error naming both files) when an earlier file of the run has it.
+bool claim_stored_name(const PathName& stored, const PathName& file) {
+  char key[PATH_MAX_TEXT];
+  stored.full_path(key);
+  char source[PATH_MAX_TEXT];
+  file.full_path(source);
+  auto found = storedNames.find(key);
+  if (found == storedNames.end()) {
+    storedNames.emplace(key, source);
+    return true;
+  }
+  char both[2 * PATH_MAX_TEXT + 8];
+  snprintf(both, sizeof both, "%s (%s)", source, found->second.c_str());
+  report_error_with(kSameStoredName, both);
+  return false;
 }
 
 // After an old member that is a piece of a split file: the following pieces
@@ -101,10 +126,10 @@ int merge_old_members(ArchiveFile*& old, ArchiveFile* target, const PathName& na
   return 0;
 }
 
-int32_t volume_limit() {
+int64_t volume_limit() {
   if (options.volumeSize > 0) return options.volumeSize - 16;
   if (options.volumeSize == -1) return disk_free(*driverState.archivePath) - 528;
-  return 2000000000;
+  return INT64_MAX;
 }
 
 // Tests the finished temporary archive as the command t would, over all its
@@ -174,7 +199,7 @@ void prepare_member(ArchiveFile* target) {
   options.textMode = (e.flags & ENTRY_TEXT) != 0;
 }
 
-int write_member_header(ArchiveFile* target, int32_t at) {
+int write_member_header(ArchiveFile* target, int64_t at) {
   unsigned char header[KVN_HEADER_CAPACITY];
   int length = target->buildHeader(header, int(sizeof header), &target->entry);
   if (length < 0) {
@@ -184,7 +209,8 @@ int write_member_header(ArchiveFile* target, int32_t at) {
   }
   if (io_seek(target->file, at, 0) < 0 || io_write(target->file, header, length) != length) {
     if (!output_failed(target)) {
-      report_error_path(message_text(MSG_WRITE_ERROR), *driverState.tempArchivePath);
+      report_error_path_because(message_text(MSG_WRITE_ERROR), *driverState.tempArchivePath,
+                                io_error_text(target->file));
       note_failure(target);
     }
     return -1;
@@ -192,9 +218,15 @@ int write_member_header(ArchiveFile* target, int32_t at) {
   return output_failed(target) ? -1 : length;
 }
 
-int rewrite_member_header(ArchiveFile* target, int32_t at, int length, uint32_t crc, int32_t unpacked,
-                          int32_t packed) {
+int rewrite_member_header(ArchiveFile* target, int64_t at, int length, uint32_t crc, int64_t unpacked,
+                          int64_t packed) {
   EntryInfo& e = target->entry;
+  if (unpacked > int64_t(UINT32_MAX) || packed > int64_t(UINT32_MAX)) {
+    // A size the header cannot hold would be cut: the member is refused.
+    report_error_path(kTooLarge, e.name);
+    note_failure(target);
+    return -1;
+  }
   if (options.highMethodOrder != 0 && !(e.flags & ENTRY_STORED)) e.flags |= ENTRY_HIGH;
   if (options.methodFive) e.flags |= ENTRY_FIVE;
   e.unpackedSize = uint32_t(unpacked);
@@ -205,7 +237,8 @@ int rewrite_member_header(ArchiveFile* target, int32_t at, int length, uint32_t 
   if (target->buildHeader(header, int(sizeof header), &e) != length ||
       io_write_at(target->file, at, header, length) != length) {
     if (!output_failed(target)) {
-      report_error_path(message_text(MSG_WRITE_ERROR), *driverState.tempArchivePath);
+      report_error_path_because(message_text(MSG_WRITE_ERROR), *driverState.tempArchivePath,
+                                io_error_text(target->file));
       note_failure(target);
     }
     return -1;
@@ -218,15 +251,15 @@ int pack_into_archive(ArchiveFile* target, IoFile* source, ActionKind action) {
   EntryInfo& e = target->entry;
   prepare_member(target);
   IoFile* f = target->file;
-  const int32_t headerPos = io_tell(f);
+  const int64_t headerPos = io_tell(f);
   const int headerLength = write_member_header(target, headerPos);
   if (headerLength < 0) return -1;
-  const int32_t dataPos = headerPos + headerLength;
+  const int64_t dataPos = headerPos + headerLength;
   if (e.unpackedSize == 0 || (e.flags & ENTRY_DIRECTORY) || source == nullptr) e.flags |= ENTRY_STORED;
 
-  const int32_t size = int32_t(e.unpackedSize);
-  int32_t unpacked = 0;
-  int32_t packed = 0;
+  const int64_t size = e.unpackedSize;
+  int64_t unpacked = 0;
+  int64_t packed = 0;
   uint32_t crc;
   int errorsBefore = error_count();
   if (e.flags & ENTRY_STORED) {
@@ -275,6 +308,10 @@ int add_one_file(const PathName& spec, ArchiveFile*& old, ArchiveFile* target, V
     print_action_with(spec, ActionKind::Skip, "\n");
     return 0;
   }
+  if (status.size > int64_t(UINT32_MAX)) {
+    report_error_path(kTooLarge, spec);
+    return 0;
+  }
 
   char name[PATH_MAX_TEXT];
   if (options.pathMode)
@@ -291,6 +328,8 @@ int add_one_file(const PathName& spec, ArchiveFile*& old, ArchiveFile* target, V
     report_name_too_long(name);
     return 0;
   }
+  // Two files of one run never become two members of one name.
+  if (!continuing && !claim_stored_name(e.name, spec)) return 0;
 
   IoFile* source = nullptr;
   if (directory) {
@@ -355,6 +394,7 @@ void add_members() {
     report_error(message_text(MSG_BLOCK_AND_VOLUMES));
     return;
   }
+  if (check_archive_name() != 0) return;
   bool ok = true;
   ArchiveFile* old = open_old_archive(ok);
   if (!ok) return;
@@ -380,7 +420,7 @@ void add_members() {
     codec_buffers_alloc();
     reset_archive_member_count();
     begin_output(target, old, options.blockMode != 0);
-    const int32_t headerEnd = io_tell(target->file);
+    const int64_t headerEnd = io_tell(target->file);
     if (headerEnd > space.limit) {
       report_error(message_text(MSG_VOLUME_TOO_SMALL));
       discard_new_archive(target);
@@ -417,6 +457,9 @@ void add_members() {
       report_error(message_text(MSG_VOLUME_TOO_SMALL));
       failed = true;
     }
+    // The last volume of a set says so: readers ask for no volume after it.
+    if (!failed && options.volumeSize != 0 && !space.unfinished && mark_last_volume(target) != 0)
+      failed = output_failed(target) != 0;
     if (failed) {
       discard_new_archive(target);
       return;
@@ -438,7 +481,10 @@ void add_members() {
   if (options.moveFiles && error_count() == 0) delete_added_files();
 }
 
-void forget_added_files() { addedFiles.clear(); }
+void forget_added_files() {
+  addedFiles.clear();
+  storedNames.clear();
+}
 
 void remember_added_file(const PathName& path, const FileStatus& status) {
   addedFiles.push_back(AddedFile{path, status.is_directory() ? 1 : 0, status.size, status.mtime});

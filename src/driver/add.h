@@ -11,10 +11,10 @@
 
 // The room of the volume being written, and a member that goes on in the next.
 struct VolumeSpace {
-  int32_t limit = 2000000000;      // the volume's data must end at or before this position
-  int32_t spaceLeft = 2000000000;  // bytes still allowed in this volume
-  int32_t continuationOffset = 0;  // source offset where the next piece starts
-  int32_t continuationLeft = 0;    // bytes of the member still to be written
+  int64_t limit = INT64_MAX;       // the volume's data must end at or before this position
+  int64_t spaceLeft = INT64_MAX;   // bytes still allowed in this volume
+  int64_t continuationOffset = 0;  // source offset where the next piece starts
+  int64_t continuationLeft = 0;    // bytes of the member still to be written
   int unfinished = 0;              // the current file goes on in the next volume
 };
 
@@ -42,14 +42,14 @@ void prepare_member(ArchiveFile* target);
 // Writes the header of target->entry at position at of the new archive and
 // leaves the file after it; the header's length, or -1 after a failure noted
 // on target.
-int write_member_header(ArchiveFile* target, int32_t at);
+int write_member_header(ArchiveFile* target, int64_t at);
 // Completes target->entry with the method flags, the sizes and the check
 // value of the data just written, and writes its final header over the
 // provisional one of the same length at position at, leaving the new
 // archive's position after the member's data; length, or -1 after a failure
 // noted on target.
-int rewrite_member_header(ArchiveFile* target, int32_t at, int length, uint32_t crc, int32_t unpacked,
-                          int32_t packed);
+int rewrite_member_header(ArchiveFile* target, int64_t at, int length, uint32_t crc, int64_t unpacked,
+                          int64_t packed);
 
 // The record of the files whose current content went into the new archive:
 // only these may be deleted when files are moved into an archive.

@@ -2,6 +2,7 @@
 // switches, the archive-kind table and the consistency checks of the switches.
 #include "driver/cmdline.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -17,9 +18,10 @@ namespace {
 
 // Texts of this module that have no catalogue number.
 const char* const kResponseTooDeep = "%: response files nested too deeply";
+const char* const kEmptyDirectory = "-%: needs a directory name";
 
-int responseDepth = 0;        // response files being read, one inside the other
-int refusedSwitchNames = 0;   // names of -c@, -e, -o, -w refused for their length
+int responseDepth = 0;       // response files being read, one inside the other
+int failedArguments = 0;     // see failed_argument_count
 
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == 0; }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
@@ -47,7 +49,7 @@ PathName* switch_path(const char* text) {
   if (!path) fatal_error(message_text(MSG_NO_MEMORY));
   if (path->refused) {
     delete path;
-    ++refusedSwitchNames;
+    ++failedArguments;
     return nullptr;
   }
   return path;
@@ -95,7 +97,7 @@ void unknown_switch(const char* fromLetter) { report_error_with(message_text(MSG
 
 }  // namespace
 
-int refused_switch_name_count() { return refusedSwitchNames; }
+int failed_argument_count() { return failedArguments; }
 
 bool command_is_modifying(int command) {
   switch (command) {
@@ -187,31 +189,28 @@ void parse_argument(const char* text, int position) {
 void read_response_file(const char* path, int base) {
   if (responseDepth >= RESPONSE_FILE_DEPTH_MAX) {
     report_error_with(kResponseTooDeep, path);
+    ++failedArguments;
     return;
   }
-  IoFile* file = io_open(path, IO_MODE_READ);
-  if (!file) {
-    report_error_with(message_text(MSG_RESPONSE_FILE_MISSING), path);
-    return;
-  }
-  char* text = static_cast<char*>(malloc(RESPONSE_FILE_BYTES + 1));
+  // A list of names that cannot be read must not turn into "every file".
+  size_t size = 0;
+  char* text = io_read_whole(path, &size);
   if (!text) {
-    io_close(file);
-    fatal_error(message_text(MSG_NO_MEMORY));
+    if (errno == ENOMEM) fatal_error(message_text(MSG_NO_MEMORY));
+    report_error_because(message_text(MSG_RESPONSE_FILE_MISSING), path, errno == ENOENT ? nullptr : strerror(errno));
+    ++failedArguments;
+    return;
   }
-  int length = io_read(file, text, RESPONSE_FILE_BYTES);
-  io_close(file);
-  if (length < 0) length = 0;
-  text[length] = 0;
+  const size_t length = size;
 
   // Words are maximal runs of anything but blanks, tabs, line ends and NUL.
   ++responseDepth;
   int k = 0;
-  int i = 0;
+  size_t i = 0;
   while (i < length) {
     while (i < length && is_blank(text[i])) ++i;
     if (i >= length) break;
-    int start = i;
+    size_t start = i;
     while (i < length && !is_blank(text[i])) ++i;
     text[i] = 0;
     parse_argument(text + start, base + k);
@@ -408,7 +407,14 @@ void parse_switch(const char* text) {
     case 'p':
       break;
     case 'o':
-      replace_path(options.outputDirectory, arg);
+    case 'w':
+      if (arg[0] == 0) {
+        // An empty name would mean the root directory.
+        report_error_with(kEmptyDirectory, text + 1);
+        ++failedArguments;
+        break;
+      }
+      replace_path(letter == 'o' ? options.outputDirectory : options.workDirectory, arg);
       break;
     case 'q':
       options.confirmMask |= confirm_mask_from(arg);
@@ -428,9 +434,7 @@ void parse_switch(const char* text) {
     case 'v':
       options.volumeSize = volume_size_from(arg);
       break;
-    case 'w':
-      replace_path(options.workDirectory, arg);
-      break;
+
     case 'y':
       ++options.assumeYes;
       break;
@@ -444,6 +448,7 @@ void parse_switch(const char* text) {
 }
 
 void check_options() {
+  const int errorsBefore = error_count();
   if (options.methodFive) options.highMethodOrder = 0;
   if (options.highMethodOrder != 0 && options.volumeSize != 0) report_error(message_text(MSG_NO_HIGH_METHOD_VOLUMES));
   if (options.updateOnly && options.freshOnly) options.freshOnly = 0;
@@ -460,5 +465,6 @@ void check_options() {
     if (options.updateOnly) options.extractOverwriteMode = 4;
     if (options.freshOnly) options.extractOverwriteMode = 5;
   }
-  if (error_count() != 0) exit(1);
+  // Errors counted before (a file that could not be listed) are the command's own.
+  if (error_count() != errorsBefore || failedArguments != 0) exit(1);
 }

@@ -9,12 +9,12 @@
 constexpr int OPTIONS_FILE_BASE = -32767;
 // Response files may name further response files down to this depth.
 constexpr int RESPONSE_FILE_DEPTH_MAX = 16;
-// Bytes of a response file that are read; the rest is ignored.
-constexpr int RESPONSE_FILE_BYTES = 4096;
 
 // Classifies one argument; position 1 marks the command argument.
 void parse_argument(const char* text, int position);
-// Feeds the words of a response file to parse_argument with positions base, base+1, ...
+// Feeds the words of a response file (read whole; a pipe too) to
+// parse_argument with positions base, base+1, ... A file that cannot be read
+// is reported and fails the run before anything is done.
 void read_response_file(const char* path, int base);
 // The command argument: a letter, optionally after one '-' or '/'.
 void parse_command(const char* text);
@@ -25,11 +25,12 @@ void add_name(const char* text);
 // Takes the archive kind from an extension word unless a kind was fixed already.
 void set_kind_from_extension(const char* word);
 // The consistency checks of the switches; ends the process with status 1
-// when any error has been counted.
+// when one of them fails or an argument failed while the command line was read.
 void check_options();
-// Names of switches (-c@, -e, -o, -w) refused for their length while the
-// command line was read; each was reported and the run must not go on with it.
-int refused_switch_name_count();
+// Arguments that failed while the command line was read: names of switches
+// (-c@, -e, -o, -w) refused for their length, empty -o and -w, response
+// files that could not be read. Each was reported, and the run must not go on.
+int failed_argument_count();
 
 // The three fixed sets of command codes.
 bool command_is_modifying(int command);   // temporary names, kvn/kvx only, no wildcard archives

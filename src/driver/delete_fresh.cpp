@@ -17,9 +17,20 @@
 namespace {
 
 
-ArchiveFile* open_existing_archive() {
+// The archive to be written anew; null after a counted error, also when
+// opening it found damage (such an archive is never rewritten). Volumes of a
+// set are refused: only their first would be rewritten.
+ArchiveFile* open_existing_archive(int volumeRefusal) {
   driverState.newestMemberTime = 0;
-  return open_archive(*driverState.archivePath, 1, static_cast<ArchiveKind>(options.archiveKindIndex), 1, 0);
+  int errorsBefore = error_count();
+  ArchiveFile* old =
+      open_archive(*driverState.archivePath, 1, static_cast<ArchiveKind>(options.archiveKindIndex), 1, 0);
+  if (old != nullptr && error_count() == errorsBefore &&
+      ((old->globalFlags & GLOBAL_MULTIVOLUME) || options.volumeSize != 0)) {
+    report_error(message_text(volumeRefusal));
+  }
+  if (error_count() != errorsBefore) old = close_archive(old);
+  return old;
 }
 
 // Whether the member's file on disk is newer than the member.
@@ -52,7 +63,7 @@ bool extracted_copy_on_disk(const EntryInfo& member) {
 // Writes the archive anew without the selected members (only those on disk
 // again with onlyExtracted).
 void delete_selected(bool onlyExtracted) {
-  ArchiveFile* old = open_existing_archive();
+  ArchiveFile* old = open_existing_archive(MSG_CANNOT_UPDATE_VOLUMES);
   if (old == nullptr) return;
   if (old->globalFlags & GLOBAL_BLOCKED) {
     report_error(message_text(MSG_NO_DELETE_IN_BLOCK));
@@ -66,21 +77,26 @@ void delete_selected(bool onlyExtracted) {
   }
   reset_archive_member_count();
   begin_output(target, old, 0);
+  clear_spec_marks(driverState.fileSpecs);
 
   int r = 0;
+  int deleted = 0;
   while ((r = next_old_member(old, target)) == 1) {
     const EntryInfo& member = old->entry;
     if (spec_matches(driverState.fileSpecs, member.name) &&
         (!onlyExtracted || extracted_copy_on_disk(member)) && confirm(&member.name, CONFIRM_DELETE)) {
       print_action_with(member.name, ActionKind::Delete, "\n");
       skip_entry(old);
+      ++deleted;
     } else if (copy_old_member(old, target) != 0) {
       break;
     }
   }
   close_archive(old);
-  // A copy that failed leaves the old archive as it was.
-  if (r != 0 || failure_count(target) != 0) {
+  if (r == 0 && !onlyExtracted) report_unmatched_specs(driverState.fileSpecs);
+  // A copy that failed leaves the old archive as it was; so does a delete
+  // that takes nothing out.
+  if (r != 0 || failure_count(target) != 0 || deleted == 0) {
     discard_new_archive(target);
     return;
   }
@@ -94,16 +110,11 @@ void delete_extracted_members() { delete_selected(true); }
 
 void fresh_members() {
   options.freshOnly = 1;
-  ArchiveFile* old = open_existing_archive();
-  if (old == nullptr) return;
   // A fresh must not split members, so volumes are refused like volume archives.
-  const char* refusal = nullptr;
-  if ((old->globalFlags & GLOBAL_BLOCKED) || options.blockMode)
-    refusal = message_text(MSG_NO_FRESH_IN_BLOCK);
-  else if ((old->globalFlags & GLOBAL_MULTIVOLUME) || options.volumeSize != 0)
-    refusal = message_text(MSG_CANNOT_FRESH_VOLUMES);
-  if (refusal != nullptr) {
-    report_error(refusal);
+  ArchiveFile* old = open_existing_archive(MSG_CANNOT_FRESH_VOLUMES);
+  if (old == nullptr) return;
+  if ((old->globalFlags & GLOBAL_BLOCKED) || options.blockMode) {
+    report_error(message_text(MSG_NO_FRESH_IN_BLOCK));
     close_archive(old);
     return;
   }
@@ -122,6 +133,7 @@ void fresh_members() {
   codec_buffers_alloc();
   reset_archive_member_count();
   begin_output(target, old, 0);
+  clear_spec_marks(driverState.fileSpecs);
 
   int r = 0;
   bool failed = false;
@@ -141,6 +153,7 @@ void fresh_members() {
   if (r < 0) failed = true;
   close_archive(old);
   inputChecked = 0;
+  if (!failed) report_unmatched_specs(driverState.fileSpecs);
   if (failed || failure_count(target) != 0) {
     discard_new_archive(target);
     return;

@@ -14,6 +14,7 @@
 #include "archive/resources.h"
 #include "driver/cmdline.h"
 #include "driver/dispatch.h"
+#include "driver/extract.h"
 #include "platform/console.h"
 #include "platform/os.h"
 
@@ -29,6 +30,7 @@ namespace {
 
 const char kBanner[] = "Packing program KVX 2.3 for DOS,*NIX,NT/95 " KVX_TOOLCHAIN "Apr 29 1997\n";
 const char* const kEmptyArchiveName = "empty archive name";
+const char* const kNothingFound = "%: no such file";
 
 char programPathBuffer[4096];
 
@@ -107,7 +109,10 @@ void build_file_specs() {
   for (int i = 0; i < options.nameCount; ++i) {
     PathName spec(options.names[i]);
     if (spec.refused || is_excluded(spec)) continue;
+    const int foundBefore = spec_found_count();
     spec_add(driverState.fileSpecs, spec, flags | (options.nameTextFlags[i] ? SPEC_TEXT : 0));
+    // A name given to be added that names nothing is not passed over in silence.
+    if ((flags & SPEC_SCAN) && spec_found_count() == foundBefore) report_error_path(kNothingFound, spec);
   }
 }
 
@@ -158,6 +163,9 @@ int run_wildcard_archives() {
     return report_error_path(message_text(MSG_ARCHIVE_NOT_FOUND), *driverState.archivePath);
   }
   int total = 0;
+  // A name counts as found when any of the archives has it.
+  clear_spec_marks(driverState.fileSpecs);
+  defer_unmatched_specs(true);
   for (SpecNode* node = driverState.archiveSpecs; node; node = node->next) {
     PathName* found = resolve_archive_name(*node->path);
     if (found->refused) {
@@ -170,7 +178,10 @@ int run_wildcard_archives() {
     }
     total = add_clamped(total, error_count());
   }
-  return total;
+  defer_unmatched_specs(false);
+  const int errorsBefore = error_count();
+  report_unmatched_specs(driverState.fileSpecs);
+  return add_clamped(total, error_count() - errorsBefore);
 }
 
 void show_help(bool full) {
@@ -195,10 +206,10 @@ bool options_file_name(const char* programPath, char* out, int size) {
   return strcmp(out, programPath) != 0;
 }
 
-PathName* temp_archive_name(int digit) {
+PathName* temp_archive_name(int digit, unsigned attempt) {
   char name[] = "_kv%##XXXXXX";
   name[3] = static_cast<char>('0' + digit);
-  make_temp_name(name);
+  make_temp_name(name, attempt);
   char directory[PATH_MAX_TEXT];
   if (options.workDirectory && options.workDirectory->is_directory()) {
     options.workDirectory->full_path(directory);
@@ -260,9 +271,10 @@ int kvx_main(int argc, char** argv) {
     return 0;
   }
   for (int i = 1; i < argc; ++i) parse_argument(argv[i], i);
-  // Parse errors were shown and are forgotten, except names refused for
-  // their length: the run cannot do what was asked without them.
-  set_error_count(refused_switch_name_count());
+  // Parse errors were shown and are forgotten, except failed arguments (a
+  // name refused for its length, an unreadable response file): the run
+  // cannot do what was asked without them, and check_options ends it.
+  set_error_count(failed_argument_count());
   select_catalog();
 
   choose_default_command();
@@ -271,10 +283,14 @@ int kvx_main(int argc, char** argv) {
     return 0;
   }
   char* archiveText = take_first_name();
-  if (archiveText[0] == 0) report_error(kEmptyArchiveName);
+  if (archiveText[0] == 0) {
+    report_error(kEmptyArchiveName);
+    exit(1);
+  }
   driverState.archivePath = new (std::nothrow) PathName(archiveText);
   if (!driverState.archivePath) fatal_error(message_text(MSG_NO_MEMORY));
   free(archiveText);
+  if (driverState.archivePath->refused) exit(1);
 
   take_output_directory();
   check_options();

@@ -3,6 +3,9 @@
 // decodes each member and reports its result.
 #include "driver/extract.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -20,7 +23,11 @@ namespace {
 
 
 const char* const kUnsafePath = "%: path leads outside the output directory, not extracted";
+const char* const kLinkOnTheWay = "%: path leads through a symbolic link, not extracted";
 const char* const kArchiveItself = "%: is the archive being read, not overwritten";
+const char* const kNoMatchingMember = "%: no matching member";
+const char* const kVolumeMissing = "%: volume not found";
+constexpr int kVolumeQuestionsWithoutTerminal = 3;  // answers read from a pipe or file
 constexpr uint32_t HIDDEN_ENTRY = 0x80000000u;
 
 // Values of options.extractOverwriteMode.
@@ -45,13 +52,18 @@ enum MemberMode : int {
 const char* lastDirectory = nullptr;
 bool skipLastDirectory = false;
 
+// Set while the archives of a wildcard archive name are worked through.
+bool unmatchedDeferred = false;
+
 // The file being written for the current member: if the run ends before the
 // member is finished (an interrupt, a fatal error), it is removed at exit so
 // that no half-written file is left under a good name.
 char unfinishedOutput[PATH_MAX_TEXT];
 
+// Also when broken files are kept: a member cut off by the end of the run is
+// not a broken member but an unfinished one.
 void remove_unfinished_output() {
-  if (unfinishedOutput[0] && !options.keepBroken) path_unlink(PathName(unfinishedOutput));
+  if (unfinishedOutput[0]) path_unlink(PathName(unfinishedOutput));
   unfinishedOutput[0] = '\0';
 }
 
@@ -109,15 +121,56 @@ void decode_member(ArchiveFile* archive, IoFile* output, const PathName& target,
 
 }  // namespace
 
-// The output path of a member: its stored path when paths are kept, else its
-// name part, under the output directory when there is one. False when the
-// result does not fit a path.
+namespace {
+
+// The part of a member's output path below the output directory, in
+// canonical form: its stored path when paths are kept, else its name part.
+// False when it does not fit a path.
+bool member_relative_path(const EntryInfo& entry, char* relative) {
+  char text[PATH_MAX_TEXT];
+  if (options.pathMode) {
+    entry.name.full_path(text);
+  } else {
+    strcpy(text, entry.name.name);
+  }
+  return path_normalize(relative, text, PATH_MODE_NORMAL) == 0;
+}
+
+// Whether the member's path stays inside the output directory, checked on
+// the stored path and again on the canonical form the output path is made
+// of (".../x" becomes "../x" there).
+bool member_path_safe(const EntryInfo& entry) {
+  char stored[PATH_MAX_TEXT];
+  entry.name.full_path(stored);
+  char relative[PATH_MAX_TEXT];
+  return !is_unsafe_path(stored) && member_relative_path(entry, relative) && !is_unsafe_path(relative);
+}
+
+// Whether a directory on the member's way below the output directory is a
+// symbolic link (the output directory itself is trusted as given).
+bool link_on_the_way(const EntryInfo& entry) {
+  char relative[PATH_MAX_TEXT];
+  if (!member_relative_path(entry, relative)) return false;
+  char base[PATH_MAX_TEXT] = "";
+  if (options.outputDirectory) options.outputDirectory->full_path(base);
+  for (char* slash = strchr(relative, '/'); slash; slash = strchr(slash + 1, '/')) {
+    *slash = '\0';
+    const char* way = base[0] ? path_join(base, relative) : relative;
+    FileStatus status{};
+    bool link = way && text_lstat(way, status) == 0 && status.is_link();
+    *slash = '/';
+    if (link) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 bool build_output_path(const EntryInfo& entry, PathName& output) {
   char relative[PATH_MAX_TEXT];
-  if (options.pathMode) {
-    entry.name.full_path(relative);
-  } else {
-    strcpy(relative, entry.name.name);
+  if (!member_relative_path(entry, relative)) {
+    report_name_too_long(entry.name.full_path());
+    return false;
   }
   const char* joined = relative;
   if (options.outputDirectory) {
@@ -215,8 +268,10 @@ Decision ask_overwrite(const EntryInfo& entry, PathName& output, const FileStatu
 // says so; output may be renamed on the way.
 bool target_accepted(const EntryInfo& entry, PathName& output) {
   for (;;) {
+    // A symbolic link at the name counts as an existing file: it is asked
+    // about, and replaced by the member, never written through.
     FileStatus status;
-    if (path_stat(output, status) != 0) return options.extractOverwriteMode != OVERWRITE_FRESH;
+    if (path_lstat(output, status) != 0) return options.extractOverwriteMode != OVERWRITE_FRESH;
     if (status.is_directory()) return false;
     // A piece of a split file goes into the file that holds the earlier
     // pieces (it carries the member's time); later pieces do so whatever the
@@ -250,16 +305,19 @@ bool target_accepted(const EntryInfo& entry, PathName& output) {
 // directories are made on the way. Null, after its report, on failure.
 IoFile* create_output(const EntryInfo& entry, const PathName& output) {
   const bool laterPiece = (entry.flags & ENTRY_PIECE) && entry.pieceOffset != 0;
-  const int mode = (laterPiece ? IO_MODE_WRITE : IO_MODE_CREATE) | (options.textMode ? 0 : IO_MODE_DIRECT);
+  const int mode =
+      (laterPiece ? IO_MODE_WRITE : IO_MODE_CREATE) | (options.textMode ? 0 : IO_MODE_DIRECT) | IO_MODE_NO_FOLLOW;
   char path[PATH_MAX_TEXT];
   output.full_path(path);
+  FileStatus status{};
+  if (text_lstat(path, status) == 0 && status.is_link()) path_unlink(output);
   IoFile* file = io_open(path, mode);
   if (!file && strcmp(output.name, ".") != 0 && make_parent_directories(path)) file = io_open(path, mode);
   if (!file) {
     if (laterPiece) {
       report_error(message_text(MSG_BROKEN_FILE));
     } else {
-      report_error_path(message_text(MSG_CANNOT_CREATE), output);
+      report_error_path_because(message_text(MSG_CANNOT_CREATE), output, strerror(errno));
     }
     return nullptr;
   }
@@ -282,7 +340,7 @@ void set_time_and_attributes(const EntryInfo& entry, const PathName& output) {
 // member's name would stand for some unrelated directory).
 void finish_directory_member(const EntryInfo& entry, const PathName& output) {
   FileStatus status;
-  if (!options.pathMode || path_stat(output, status) != 0 || !status.is_directory()) return;
+  if (!options.pathMode || path_lstat(output, status) != 0 || !status.is_directory()) return;
   set_time_and_attributes(entry, output);
 }
 
@@ -299,8 +357,9 @@ void write_member(ArchiveFile* archive, PathName& output, int mode, int errorsBe
   }
   mark_unfinished(output.full_path());
   uint32_t check = archive->extract(archive, file, &entry.name, &output);
+  const char* reason = io_error_text(file);
   if (io_close(file) != 0 && error_count() == errorsBefore) {
-    report_error_path(message_text(MSG_WRITE_ERROR), output);
+    report_error_path_because(message_text(MSG_WRITE_ERROR), output, reason ? reason : strerror(errno));
   }
   report_result(archive, check, true, mode, errorsBefore);
   if (error_count() == errorsBefore) {
@@ -311,28 +370,50 @@ void write_member(ArchiveFile* archive, PathName& output, int mode, int errorsBe
   unfinishedOutput[0] = '\0';
 }
 
-// Visitor of spec_matches: a negative answer ends the walk at the first match.
-int stop_at_match(FileSpecList&, SpecNode* node, void* name) {
-  return path_match(static_cast<const PathName*>(name), node->path, options.pathMode) ? -1 : 0;
-}
-
-// Opens the volume after archivePath, asking for it while it is missing.
-ArchiveFile* open_next_volume(ArchiveKind kind) {
-  PathName* next = driverState.archivePath->next_volume_name();
-  if (!next) return nullptr;
-  for (;;) {
-    ArchiveFile* archive = open_archive(*next, 1, kind, 0, 0);
-    if (archive) return archive;
-    int answer = ask(message_text(MSG_NEXT_VOLUME), next);
-    print_text("\n");
-    if (answer != 'y') return nullptr;
-  }
+// Visitor of spec_matches: 1 for a specification that matches the name. A
+// specification with a directory part matches the member's whole path,
+// whatever the path mode; one without matches its name part unless paths
+// are kept.
+int mark_match(FileSpecList&, SpecNode* node, void* name) {
+  const PathName* pattern = node->path;
+  const bool hasDirectory = pattern->dir && strcmp(pattern->dir, ".") != 0;
+  return path_match(static_cast<const PathName*>(name), pattern, options.pathMode || hasDirectory) ? 1 : 0;
 }
 
 }  // namespace
 
 bool spec_matches(FileSpecList& list, const PathName& name) {
-  return spec_for_each(list, stop_at_match, const_cast<PathName*>(&name), 0, 0) < 0;
+  return spec_for_each(list, mark_match, const_cast<PathName*>(&name), SPEC_MATCHED, 0) > 0;
+}
+
+void defer_unmatched_specs(bool defer) { unmatchedDeferred = defer; }
+
+void clear_spec_marks(FileSpecList& list) {
+  if (unmatchedDeferred) return;
+  for (SpecNode* node = list; node; node = node->next) node->flags &= ~SPEC_MATCHED;
+}
+
+void report_unmatched_specs(FileSpecList& list) {
+  // Without names the command works on every member: nothing to miss.
+  if (options.nameCount == 0 || unmatchedDeferred) return;
+  for (SpecNode* node = list; node; node = node->next)
+    if (!(node->flags & SPEC_MATCHED)) report_error_path(kNoMatchingMember, *node->path);
+}
+
+ArchiveFile* open_next_volume(PathName& volume, ArchiveKind kind) {
+  if (volume.next_volume_name() == nullptr) return nullptr;
+  const bool terminal = isatty(0) != 0;
+  for (int asked = 0;; ++asked) {
+    ArchiveFile* archive = open_archive(volume, 1, kind, 0, 0);
+    if (archive) return archive;
+    // Answers that do not come from a person are not waited for forever.
+    int answer = !terminal && asked >= kVolumeQuestionsWithoutTerminal ? 'n' : ask(message_text(MSG_NEXT_VOLUME), &volume);
+    print_text("\n");
+    if (answer != 'y') {
+      report_error_path(kVolumeMissing, volume);
+      return nullptr;
+    }
+  }
 }
 
 bool make_parent_directories(const char* path) {
@@ -356,11 +437,11 @@ void extract_member(ArchiveFile* archive, int mode) {
   static PathName output("");
   const bool extracting = options.command == Extract;
 
-  char stored[PATH_MAX_TEXT];
-  entry.name.full_path(stored);
-  const bool unsafe = extracting && is_unsafe_path(stored);
+  const bool unsafe = extracting && !member_path_safe(entry);
   if (unsafe) report_error_path(kUnsafePath, entry.name);
-  if (!entry.name.name[0] || unsafe || !build_output_path(entry, output)) {
+  const bool throughLink = extracting && !unsafe && link_on_the_way(entry);
+  if (throughLink) report_error_path(kLinkOnTheWay, entry.name);
+  if (!entry.name.name[0] || unsafe || throughLink || !build_output_path(entry, output)) {
     if (mode != MEMBER_SELECTED) decode_quietly(archive);
     return;
   }
@@ -401,7 +482,10 @@ void extract_member(ArchiveFile* archive, int mode) {
     set_time_and_attributes(entry, output);
     return;
   }
-  if (output.dir == archive->path->dir && strcmp(output.name, archive->path->name) == 0) {
+  FileStatus existing{};
+  const bool archiveItself = path_stat(output, existing) == 0 && existing.device == archive->device &&
+                             existing.inode == archive->inode;
+  if (archiveItself || (output.dir == archive->path->dir && strcmp(output.name, archive->path->name) == 0)) {
     report_error_path(kArchiveItself, output);
     print_action_with(entry.name, ActionKind::Skip, "\n");
     if (mode == MEMBER_BLOCK_SELECTED) decode_quietly(archive);
@@ -429,11 +513,13 @@ void extract_archive(int volumeWalk) {
   PathName* path = driverState.usesTempArchive ? driverState.tempArchivePath : driverState.archivePath;
   if (!path) return;
   const ArchiveKind kind = static_cast<ArchiveKind>(options.archiveKindIndex);
+  if (volumeWalk) clear_spec_marks(driverState.fileSpecs);
   ArchiveFile* archive = open_archive(*path, 1, kind, 1, 0);
   if (!archive) return;
   if (volumeWalk && (archive->globalFlags & GLOBAL_MULTIVOLUME) && options.volumeSize == 0) {
     options.volumeSize = 1;
   }
+  PathName volume(*path);
   while (archive) {
     if (archive->globalFlags & GLOBAL_BLOCKED) {
       options.blockMode = 1;
@@ -444,8 +530,11 @@ void extract_archive(int volumeWalk) {
     if (options.showArchiveComment) print_archive_comment(archive);
     print_text("\n");
     for_each_entry(archive, extract_selected);
+    // Only a volume with the flag has a next one; the last of a set has not.
+    const bool more = (archive->globalFlags & GLOBAL_MULTIVOLUME) != 0;
     archive = close_archive(archive);
-    if (!volumeWalk || options.volumeSize == 0) return;
-    archive = open_next_volume(kind);
+    if (!volumeWalk || !more) break;
+    archive = open_next_volume(volume, kind);
   }
+  if (volumeWalk) report_unmatched_specs(driverState.fileSpecs);
 }

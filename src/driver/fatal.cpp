@@ -21,8 +21,9 @@ void fatal_error(const char* message) {
   }
   if (driverState.archiveMovedAside && driverState.archivePath && driverState.backupArchivePath) {
     driverState.archiveMovedAside = 0;
-    path_unlink(*driverState.archivePath);
-    path_rename(*driverState.backupArchivePath, *driverState.archivePath);
+    const PathName& place = driverState.movedArchivePath ? *driverState.movedArchivePath : *driverState.archivePath;
+    path_unlink(place);
+    path_rename(*driverState.backupArchivePath, place);
   }
   exit(1);
 }

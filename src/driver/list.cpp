@@ -169,21 +169,6 @@ void print_totals(const PathName& archivePath) {
   print_number(totals.members, 5, ' ');
 }
 
-// Opens the next volume after volume (which is advanced to its name), asking
-// while it is missing. Null when there is no next name (*noName set) or the
-// user gave up.
-ArchiveFile* open_next_volume(PathName& volume, ArchiveKind kind, bool* noName) {
-  *noName = volume.next_volume_name() == nullptr;
-  if (*noName) return nullptr;
-  for (;;) {
-    ArchiveFile* archive = open_archive(volume, 1, kind, 0, 0);
-    if (archive) return archive;
-    int key = ask(message_text(MSG_NEXT_VOLUME), &volume);
-    print_text("\n");
-    if (key != 'y') return nullptr;
-  }
-}
-
 }  // namespace
 
 void print_number(uint64_t value, int width, char fill) {
@@ -281,23 +266,18 @@ void list_archive() {
   ArchiveFile* archive =
       open_archive(volume, 1, static_cast<ArchiveKind>(options.archiveKindIndex), 1, 0);
   if (!archive) return;
-  // The flag is this archive's own: the next archive of a wildcard run is
-  // not walked as a volume set because of it.
-  const bool volumes = options.volumeSize != 0 || (archive->globalFlags & GLOBAL_MULTIVOLUME) != 0;
   const ArchiveKind kind = archive->kind;
+  clear_spec_marks(driverState.fileSpecs);
 
   while (archive) {
     if (!options.listVariantO) print_archive_header(archive);
     for_each_entry(archive, list_member);
+    // Each volume but the last of a set carries the flag.
+    const bool more = (archive->globalFlags & GLOBAL_MULTIVOLUME) != 0;
     archive = close_archive(archive);
-    if (!volumes) break;
-    bool noName = false;
-    archive = open_next_volume(volume, kind, &noName);
-    if (noName) {
-      flush_messages();
-      return;
-    }
+    if (more) archive = open_next_volume(volume, kind);
   }
+  report_unmatched_specs(driverState.fileSpecs);
 
   if (totals.matched != 0 && !options.listVariantO) print_totals(*driverState.archivePath);
   if (!options.listVariantO) print_text("\n");

@@ -83,6 +83,7 @@ struct DriverState {
   int usesTempArchive = 0;
   int tempArchiveOpen = 0;
   int archiveMovedAside = 0;
+  const PathName* movedArchivePath = nullptr;  // the name the old archive was moved aside from
   uint32_t newestMemberTime = 0;
   PathName* writeTargetName = nullptr;
   PathName* readSourceName = nullptr;

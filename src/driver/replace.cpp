@@ -4,23 +4,53 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include "archive/check.h"
 #include "archive/dos_time.h"
+#include "driver/entry.h"
 #include "driver/options.h"
 #include "platform/console.h"
 #include "platform/os.h"
 
 namespace {
 
+constexpr unsigned kNameAttempts = 64;   // temporary names tried before giving up
+const char* const kDataAfterEnd = "%: data after the end of the archive";
 
 int membersWritten = 0;   // members of the new archive (volume) so far
+
+// The file the archive name stands for: the target of a symbolic link, so
+// that the link stays and the file it points to is replaced.
+PathName archive_in_place() {
+  char target[PATH_MAX_TEXT];
+  if (!path_resolve_link(*driverState.archivePath, target)) return *driverState.archivePath;
+  PathName resolved(target);
+  return resolved.refused ? *driverState.archivePath : resolved;
+}
+
+// A name of the form of temporary name 1 that nothing has yet; it replaces
+// backupArchivePath. False when none could be found.
+bool choose_backup_name() {
+  for (unsigned attempt = 0; attempt < kNameAttempts; ++attempt) {
+    PathName* candidate = temp_archive_name(1, attempt);
+    FileStatus status{};
+    if (path_lstat(*candidate, status) != 0 && errno == ENOENT) {
+      delete driverState.backupArchivePath;
+      driverState.backupArchivePath = candidate;
+      return true;
+    }
+    delete candidate;
+  }
+  return false;
+}
 
 // Copies the finished temporary archive to a staging file beside the archive,
 // puts it on disk, and renames it over the archive. For a temporary archive on
 // another file system (-w), where renaming cannot move it. 0 or -1.
-int replace_by_copy() {
+int replace_by_copy(const PathName& archive) {
   const PathName& temp = *driverState.tempArchivePath;
-  const PathName& archive = *driverState.archivePath;
   FileStatus status{};
   if (path_stat(temp, status) != 0) {
     report_error_path(message_text(MSG_NO_TEMP_STATUS), temp);
@@ -32,10 +62,10 @@ int replace_by_copy() {
     report_error_path(message_text(MSG_CANNOT_OPEN), temp);
     return -1;
   }
-  IoFile* target = io_open_path(staging, IO_MODE_CREATE);
+  IoFile* target = io_open_path(staging, IO_MODE_CREATE_NEW);
   if (target == nullptr) {
     io_close(source);
-    report_error_path(message_text(MSG_CANNOT_CREATE), staging);
+    report_error_path_because(message_text(MSG_CANNOT_CREATE), staging, strerror(errno));
     return -1;
   }
   PathName* savedRead = driverState.readSourceName;
@@ -46,7 +76,7 @@ int replace_by_copy() {
   copy_bytes(source, target, status.size);
   bool ok = error_count() == errorsBefore;
   if (ok && (io_flush(target) != 0 || (target->flags & IO_WRITE_ERROR) || fsync(target->handle) != 0)) {
-    report_error_path(message_text(MSG_WRITE_ERROR), staging);
+    report_error_path_because(message_text(MSG_WRITE_ERROR), staging, io_error_text(target));
     ok = false;
   }
   driverState.readSourceName = savedRead;
@@ -56,6 +86,7 @@ int replace_by_copy() {
     report_error_path(message_text(MSG_WRITE_ERROR), staging);
     ok = false;
   }
+  if (ok) path_take_permissions(staging, path_exists(archive) ? &archive : nullptr);
   if (ok && path_rename(staging, archive) != 0) {
     report_error_path(message_text(MSG_CANNOT_CREATE), archive);
     ok = false;
@@ -67,10 +98,41 @@ int replace_by_copy() {
 }  // namespace
 
 ArchiveFile* open_new_archive() {
-  ArchiveFile* target =
-      open_archive(*driverState.tempArchivePath, 0, static_cast<ArchiveKind>(options.archiveKindIndex), 1, 0);
-  if (target != nullptr) driverState.tempArchiveOpen = 1;
-  return target;
+  const ArchiveKind kind = static_cast<ArchiveKind>(options.archiveKindIndex);
+  for (unsigned attempt = 0; attempt < kNameAttempts; ++attempt) {
+    if (attempt > 0) {
+      // The name is taken (perhaps by a link planted there): the next one.
+      delete driverState.tempArchivePath;
+      driverState.tempArchivePath = temp_archive_name(0, attempt);
+    }
+    errno = 0;
+    ArchiveFile* target = open_archive(*driverState.tempArchivePath, 0, kind, 0, 0);
+    if (target != nullptr) {
+      driverState.tempArchiveOpen = 1;
+      return target;
+    }
+    if (errno != EEXIST) break;
+  }
+  report_error_path_because(message_text(MSG_CANNOT_CREATE_ARCHIVE), *driverState.tempArchivePath,
+                            strerror(errno ? errno : EEXIST));
+  return nullptr;
+}
+
+bool path_exists(const PathName& path) {
+  FileStatus status{};
+  return path_stat(path, status) == 0;
+}
+
+int check_archive_name() {
+  FileStatus status{};
+  if (path_stat(*driverState.archivePath, status) != 0) {
+    if (errno == ENOENT) return 0;
+    report_error_path_because(message_text(MSG_CANNOT_OPEN), *driverState.archivePath, strerror(errno));
+    return -1;
+  }
+  if (status.is_regular()) return 0;
+  report_error_path("%: not a regular file", *driverState.archivePath);
+  return -1;
 }
 
 void note_archive_member(uint32_t time) {
@@ -84,7 +146,17 @@ void reset_archive_member_count() { membersWritten = 0; }
 int next_old_member(ArchiveFile* old, ArchiveFile* target) {
   int errorsBefore = error_count();
   int result = next_entry(old);
-  if (error_count() == errorsBefore) return result;
+  if (error_count() == errorsBefore) {
+    if (result == 1 && (old->entry.flags & ENTRY_PIECE) && old->entry.pieceOffset != 0) {
+      // The rest of a file begun in an earlier volume: this is one volume of a set.
+      report_error(message_text(MSG_CANNOT_UPDATE_VOLUMES));
+    } else if (result == 0 && io_tell(old->file) < old->file->length) {
+      // Bytes after the end marker would not go into the new archive.
+      report_error_path(kDataAfterEnd, *old->path);
+    } else {
+      return result;
+    }
+  }
   note_failure(target);
   return -1;
 }
@@ -95,7 +167,7 @@ int copy_old_member(ArchiveFile* old, ArchiveFile* target) {
   driverState.writeTargetName = driverState.tempArchivePath;
   rewind_entry(old);
   int errorsBefore = error_count();
-  copy_bytes(old->file, target->file, int32_t(old->entry.headerSize) + int32_t(old->entry.packedSize));
+  copy_bytes(old->file, target->file, int64_t(old->entry.headerSize) + int64_t(old->entry.packedSize));
   if (error_count() != errorsBefore) {
     note_failure(target);
     return -1;
@@ -108,7 +180,8 @@ int copy_old_member(ArchiveFile* old, ArchiveFile* target) {
 int output_failed(ArchiveFile* target) {
   if (target == nullptr || target->failures != 0) return 1;
   if (target->file == nullptr || (target->file->flags & IO_WRITE_ERROR)) {
-    report_error_path(message_text(MSG_WRITE_ERROR), *driverState.tempArchivePath);
+    report_error_path_because(message_text(MSG_WRITE_ERROR), *driverState.tempArchivePath,
+                              io_error_text(target->file));
     note_failure(target);
     return 1;
   }
@@ -121,12 +194,21 @@ int finish_new_archive(ArchiveFile* target) {
   if (ok) {
     IoFile* f = target->file;
     // The old archive gives way only to an archive that is wholly on the disk.
-    if (io_write(f, kEndMarker, 2) != 2 || io_flush(f) != 0 || (f->flags & IO_WRITE_ERROR) ||
-        fsync(f->handle) != 0 || io_close(f) != 0) {
-      report_error_path(message_text(MSG_WRITE_ERROR), *driverState.tempArchivePath);
-      ok = false;
+    bool written = io_write(f, kEndMarker, 2) == 2 && io_flush(f) == 0 && !(f->flags & IO_WRITE_ERROR);
+    if (written && fsync(f->handle) != 0) {
+      f->error = errno;
+      written = false;
     }
-    if (ok) target->file = nullptr;
+    if (!written) {
+      report_error_path_because(message_text(MSG_WRITE_ERROR), *driverState.tempArchivePath, io_error_text(f));
+      ok = false;
+    } else {
+      target->file = nullptr;
+      if (io_close(f) != 0) {
+        report_error_path(message_text(MSG_WRITE_ERROR), *driverState.tempArchivePath);
+        ok = false;
+      }
+    }
   }
   if (!ok) {
     discard_new_archive(target);
@@ -145,13 +227,21 @@ void discard_new_archive(ArchiveFile* target) {
 }
 
 int replace_archive() {
-  const PathName& archive = *driverState.archivePath;
+  static PathName archive("");
+  archive = archive_in_place();
   const PathName& temp = *driverState.tempArchivePath;
-  const PathName& backup = *driverState.backupArchivePath;
-  path_unlink(backup);
   FileStatus status{};
   bool oldExists = path_stat(archive, status) == 0;
+  // The new archive takes the place of the old one with its permissions.
+  path_take_permissions(temp, oldExists ? &archive : nullptr);
+  if (!choose_backup_name()) {
+    report_error_path(message_text(MSG_CANNOT_CREATE), *driverState.backupArchivePath);
+    discard_new_archive(nullptr);
+    return -1;
+  }
+  const PathName& backup = *driverState.backupArchivePath;
   if (!oldExists || path_rename(archive, backup) == 0) {
+    driverState.movedArchivePath = &archive;
     driverState.archiveMovedAside = oldExists;
     if (path_rename(temp, archive) == 0) {
       driverState.tempArchiveOpen = 0;
@@ -163,14 +253,14 @@ int replace_archive() {
     if (oldExists) path_rename(backup, archive);
     driverState.archiveMovedAside = 0;
   }
-  int result = replace_by_copy();
+  int result = replace_by_copy(archive);
   path_unlink(temp);
   driverState.tempArchiveOpen = 0;
   return result;
 }
 
 void set_archive_time() {
-  const PathName& archive = *driverState.archivePath;
+  const PathName archive = archive_in_place();
   if (membersWritten == 0) {
     path_unlink(archive);
     return;

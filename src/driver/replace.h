@@ -8,8 +8,17 @@
 #include "archive/archive.h"
 
 // Opens the new archive under tempArchivePath for writing, of the run's archive
-// kind, and marks it for removal by the fatal path. Null after the opener's report.
+// kind, and marks it for removal by the fatal path. The file is created anew
+// (mode 0600 until it takes the archive's place); when the name is taken, the
+// next temporary name is tried. Null after a counted error.
 ArchiveFile* open_new_archive();
+
+// Whether anything (a link followed) exists at path.
+bool path_exists(const PathName& path);
+// Before anything is written: 0 when archivePath is a regular file or does
+// not exist; -1 after a counted error when it is something else (a
+// directory, FIFO or device) or cannot be looked at.
+int check_archive_name();
 
 // One member more in the new archive; raises newestMemberTime to its time.
 void note_archive_member(uint32_t time);
@@ -19,7 +28,8 @@ void reset_archive_member_count();
 
 // next_entry on the old archive; damage it reports (a counted error) is noted
 // on target, so that a damaged archive is never replaced by what could be
-// read of it. 1 a member, 0 the end, -1 damage.
+// read of it. A member continued from an earlier volume and bytes after the
+// end marker count as such damage. 1 a member, 0 the end, -1 damage.
 int next_old_member(ArchiveFile* old, ArchiveFile* target);
 
 // Copies the current member of old (header and data, from its header on)
@@ -39,9 +49,10 @@ int finish_new_archive(ArchiveFile* target);
 // Releases target (null allowed) and removes the temporary archive.
 void discard_new_archive(ArchiveFile* target);
 
-// Puts the finished temporary archive in the place of archivePath. 0, or -1
-// after a counted error; the old archive is never lost: on failure it is still
-// (or again) under its own name and the temporary archive is gone.
+// Puts the finished temporary archive in the place of archivePath (of the
+// file a symbolic link there points to), with the old archive's permissions.
+// 0, or -1 after a counted error; the old archive is never lost: on failure
+// it is still (or again) under its own name and the temporary archive is gone.
 int replace_archive();
 
 // Gives the archive the newest member time; an archive without members is

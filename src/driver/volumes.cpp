@@ -9,19 +9,19 @@
 
 namespace {
 
-constexpr int32_t kDirectMargin = 500;  // a member this much smaller than the room is written whole
-constexpr int32_t kPieceMinimum = 200;  // no piece is begun with less room than this
+constexpr int64_t kDirectMargin = 500;  // a member this much smaller than the room is written whole
+constexpr int64_t kPieceMinimum = 200;  // no piece is begun with less room than this
 
-int32_t smaller(int32_t a, int32_t b) { return a < b ? a : b; }
+int64_t smaller(int64_t a, int64_t b) { return a < b ? a : b; }
 
 // Compresses the next piece of source into the codec's memory, offering less
 // and less until the output fits budget. Sets shrunk when the room of the
 // volume made it smaller. Answers the check value; the sizes come back in
 // unpacked and packed.
-uint32_t pack_piece_in_memory(IoFile* source, int32_t offset, int32_t toDo, int32_t budget, int32_t spaceLeft,
-                              const PathName& name, ActionKind action, int32_t* unpacked, int32_t* packed,
+uint32_t pack_piece_in_memory(IoFile* source, int64_t offset, int64_t toDo, int64_t budget, int64_t spaceLeft,
+                              const PathName& name, ActionKind action, int64_t* unpacked, int64_t* packed,
                               bool* shrunk) {
-  int32_t amount = toDo;
+  int64_t amount = toDo;
   for (;;) {
     io_seek(source, offset, 0);
     uint32_t crc = pack_member(source, nullptr, 1, amount, unpacked, packed, &name, action);
@@ -40,12 +40,12 @@ int pack_across_volumes(ArchiveFile* target, IoFile* source, VolumeSpace* space,
   EntryInfo& e = target->entry;
   IoFile* f = target->file;
   const bool continuing = space->continuationLeft != 0;
-  const int32_t fileSize = int32_t(e.unpackedSize);
-  int32_t offset = continuing ? space->continuationOffset : 0;
-  int32_t toDo = continuing ? smaller(space->continuationLeft, fileSize - offset) : fileSize;
+  const int64_t fileSize = int64_t(e.unpackedSize);
+  int64_t offset = continuing ? space->continuationOffset : 0;
+  int64_t toDo = continuing ? smaller(space->continuationLeft, fileSize - offset) : fileSize;
   space->unfinished = 0;
 
-  const int32_t start = io_tell(f);
+  const int64_t start = io_tell(f);
   space->spaceLeft = start < space->limit ? space->limit - start : 0;
   if (!continuing && fileSize + kDirectMargin < space->spaceLeft) {
     int result = pack_into_archive(target, source, action);
@@ -57,6 +57,10 @@ int pack_across_volumes(ArchiveFile* target, IoFile* source, VolumeSpace* space,
   }
 
   prepare_member(target);
+  // A piece's offset counts bytes of the file as it is, so a member that is
+  // split keeps its bytes exactly: no line-end conversion.
+  e.flags &= uint16_t(~ENTRY_TEXT);
+  options.textMode = 0;
   const uint16_t baseFlags = e.flags;
   bool shrunk = false;
   while (toDo > 0 && space->spaceLeft > kPieceMinimum && !shrunk) {
@@ -65,14 +69,14 @@ int pack_across_volumes(ArchiveFile* target, IoFile* source, VolumeSpace* space,
     e.unpackedSize = 0;
     e.packedSize = 0;
     e.dataCrc = 0;
-    const int32_t headerPos = io_tell(f);
+    const int64_t headerPos = io_tell(f);
     const int headerLength = write_member_header(target, headerPos);
     if (headerLength < 0) return -1;
     space->spaceLeft -= headerLength;
-    const int32_t budget = smaller(codec_memory_capacity(), space->spaceLeft);
+    const int64_t budget = smaller(codec_memory_capacity(), space->spaceLeft);
 
-    int32_t unpacked = 0;
-    int32_t packed = 0;
+    int64_t unpacked = 0;
+    int64_t packed = 0;
     uint32_t crc;
     bool inMemory = false;
     int errorsBefore = error_count();
@@ -95,7 +99,7 @@ int pack_across_volumes(ArchiveFile* target, IoFile* source, VolumeSpace* space,
     print_text("\n");
     if (error_count() != errorsBefore) note_failure(target);
     if (output_failed(target)) return -1;
-    const int32_t nextOffset = io_tell(source);
+    const int64_t nextOffset = io_tell(source);
     if (unpacked <= 0 || nextOffset <= offset) {
       // The file ended early (it shrank since it was listed): the pieces would not add up.
       report_error_path(message_text(MSG_READ_ERROR), e.name);

@@ -265,6 +265,18 @@ int report_error_path(const char* templ, const PathName& path) {
   return report_counted(templ, path.full_path(buffer));
 }
 
+int report_error_because(const char* templ, const char* text, const char* reason) {
+  if (reason == nullptr || *reason == '\0') return report_counted(templ, text);
+  char joined[ERROR_TEXT_MAX + 1];
+  snprintf(joined, sizeof joined, "%s: %s", templ ? templ : "", reason);
+  return report_counted(joined, text);
+}
+
+int report_error_path_because(const char* templ, const PathName& path, const char* reason) {
+  char buffer[PATH_MAX_TEXT];
+  return report_error_because(templ, path.full_path(buffer), reason);
+}
+
 int error_count() { return console.errorCount; }
 void set_error_count(int count) { console.errorCount = count; }
 
@@ -302,7 +314,7 @@ void page_write(const void* data, int n) {
   write_bytes(data, n);
 }
 
-void format_percent(int32_t total, int32_t part, char* out, bool long_form) {
+void format_percent(int64_t total, int64_t part, char* out, bool long_form) {
   if (total <= 0 || part <= 0) {
     strcpy(out, long_form ? "00.0%" : " %0 ");
     return;
@@ -315,7 +327,7 @@ void format_percent(int32_t total, int32_t part, char* out, bool long_form) {
     total >>= 1;
     part >>= 1;
   }
-  int32_t m = part * 1000 / total;
+  int32_t m = static_cast<int32_t>(part * 1000 / total);
   // Halving can make part equal total; the figure stays below 100%.
   if (m > 999) m = 999;
   char hundreds = static_cast<char>('0' + m / 100);

@@ -77,6 +77,10 @@ void print_action_with(const PathName& path, ActionKind kind, const char* tail);
 int report_error(const char* text);
 int report_error_with(const char* templ, const char* text);
 int report_error_path(const char* templ, const PathName& path);
+// The same with the system's reason for the failure appended (": Permission
+// denied"); a null reason appends nothing.
+int report_error_because(const char* templ, const char* text, const char* reason);
+int report_error_path_because(const char* templ, const PathName& path, const char* reason);
 int error_count();
 void set_error_count(int count);
 
@@ -88,7 +92,7 @@ void page_write(const void* data, int n);
 
 // Percentage of part in total, zero-terminated into out (at least 6 bytes):
 // long form "07.5%" (5 characters) or short form " %07" (4 characters).
-void format_percent(int32_t total, int32_t part, char* out, bool long_form);
+void format_percent(int64_t total, int64_t part, char* out, bool long_form);
 // Restarts the progress clock.
 void progress_reset();
 // Time since the progress clock started, in units of 1/18 s (whole seconds x 18).
@@ -107,8 +111,9 @@ FILE* input_stream();
 // pager's line counter; a null argument keeps that stream.
 void console_use_streams(FILE* messages, FILE* errors, FILE* input);
 
-// Installs on_interrupt for SIGINT.
+// Installs on_interrupt for SIGINT, SIGTERM, SIGHUP and SIGQUIT, and ignores
+// SIGXFSZ and SIGPIPE, so that their causes show as write errors.
 void install_interrupt_handler();
 // Closes handles 3..99 and ends the run through fatal_error with the text of
-// the signal (message 95 for SIGINT).
+// the signal (message 95 for an interrupt or a request to end).
 void on_interrupt(int signal);

@@ -1,5 +1,6 @@
-// The console interrupt: closes the open handles and ends the run through
-// the fatal path, which cleans up the temporary archive.
+// The console interrupt and the signals that end a run like it: the open
+// handles are closed and the run ends through the fatal path, which removes
+// the temporary archive and puts back an old archive moved aside.
 #include <signal.h>
 #include <unistd.h>
 
@@ -9,7 +10,10 @@
 void on_interrupt(int signal) {
   const char* text;
   switch (signal) {
-    case SIGINT: text = message_text(MSG_INTERRUPTED); break;
+    case SIGINT:
+    case SIGTERM:
+    case SIGHUP:
+    case SIGQUIT: text = message_text(MSG_INTERRUPTED); break;
     case SIGFPE: text = "Arithmetic exception"; break;
     case SIGSEGV: text = "Segmentation violation"; break;
     default: text = "unknown error"; break;
@@ -18,9 +22,17 @@ void on_interrupt(int signal) {
   fatal_error(text);
 }
 
+namespace {
+const int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+}  // namespace
+
 void install_interrupt_handler() {
   struct sigaction action {};
   action.sa_handler = on_interrupt;
   sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
+  for (int signal : kEndingSignals) sigaddset(&action.sa_mask, signal);
+  for (int signal : kEndingSignals) sigaction(signal, &action, nullptr);
+  // A file-size limit and a closed pipe turn into ordinary write errors.
+  signal(SIGXFSZ, SIG_IGN);
+  signal(SIGPIPE, SIG_IGN);
 }

@@ -7,6 +7,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -35,24 +36,40 @@ FILE* answer_stream() {
   return in ? in : stdin;
 }
 
+void fill_status(const struct stat& st, FileStatus& out) {
+  // The type and permission bits of this platform have the values the rest
+  // of the program expects (0x4000 directory, 0x8000 file, 0x0100/0x0080/0x0040).
+  out.mode = static_cast<int>(st.st_mode & 0xFFFF);
+  out.uid = 0;
+  out.gid = 0;
+  out.size = st.st_size;
+  out.atime = clamp_int(st.st_atime);
+  out.mtime = clamp_int(st.st_mtime);
+  out.ctime = clamp_int(st.st_ctime);
+  out.nlink = static_cast<uint16_t>(st.st_nlink > 0xFFFF ? 0xFFFF : st.st_nlink);
+  out.device = st.st_dev;
+  out.inode = st.st_ino;
+}
+
 }  // namespace
 
 int path_stat(const PathName& path, FileStatus& out) {
   out.spare = 0;
   struct stat st;
   if (::stat(full(path), &st) != 0) return -1;
-  // The type and permission bits of this platform have the values the rest
-  // of the program expects (0x4000 directory, 0x8000 file, 0x0100/0x0080/0x0040).
-  out.mode = static_cast<int>(st.st_mode & 0xFFFF);
-  out.uid = 0;
-  out.gid = 0;
-  out.size = clamp_int(st.st_size);
-  out.atime = clamp_int(st.st_atime);
-  out.mtime = clamp_int(st.st_mtime);
-  out.ctime = clamp_int(st.st_ctime);
-  out.nlink = static_cast<uint16_t>(st.st_nlink > 0xFFFF ? 0xFFFF : st.st_nlink);
+  fill_status(st, out);
   return 0;
 }
+
+int text_lstat(const char* path, FileStatus& out) {
+  out.spare = 0;
+  struct stat st;
+  if (::lstat(path, &st) != 0) return -1;
+  fill_status(st, out);
+  return 0;
+}
+
+int path_lstat(const PathName& path, FileStatus& out) { return text_lstat(full(path), out); }
 
 int path_mkdir(const PathName& path) { return ::mkdir(full(path), 0777) == 0 ? 0 : -1; }
 
@@ -93,10 +110,10 @@ int disk_free(const PathName& path) {
   return bytes > static_cast<unsigned long long>(INT_MAX) ? INT_MAX : static_cast<int>(bytes);
 }
 
-void make_temp_name(char* templ) {
+void make_temp_name(char* templ, unsigned attempt) {
   char* x = std::strchr(templ, 'X');
   if (!x || std::strlen(x) < 6) return;
-  unsigned q = static_cast<unsigned>(::getpid());
+  unsigned q = (static_cast<unsigned>(::getpid()) + attempt) & 0x1FFFF;
   x[0] = static_cast<char>('0' + ((q >> 15) & 3));
   for (int i = 1; i < 6; ++i) x[i] = static_cast<char>('0' + ((q >> (3 * (5 - i))) & 7));
 }
@@ -141,6 +158,43 @@ char* str_dup(const char* text) {
   char* copy = static_cast<char*>(std::malloc(n));
   if (copy) std::memcpy(copy, text, n);
   return copy;
+}
+
+int path_take_permissions(const PathName& path, const PathName* model) {
+  char text[PATH_MAX_TEXT];
+  path.full_path(text);
+  struct stat st;
+  if (model && ::stat(full(*model), &st) == 0) {
+    // The owner first (changing it may clear set-id bits, which are never
+    // copied anyway); where that is not allowed the file stays ours.
+    if (::chown(text, st.st_uid, st.st_gid) != 0) errno = 0;
+    return ::chmod(text, st.st_mode & 0777) == 0 ? 0 : -1;
+  }
+  mode_t mask = ::umask(0);
+  ::umask(mask);
+  return ::chmod(text, 0666 & ~mask) == 0 ? 0 : -1;
+}
+
+bool path_resolve_link(const PathName& path, char* dst) {
+  path.full_path(dst);
+  for (int depth = 0; depth < 16; ++depth) {
+    struct stat st;
+    if (::lstat(dst, &st) != 0 || !S_ISLNK(st.st_mode)) return true;
+    char target[PATH_MAX_TEXT];
+    ssize_t n = ::readlink(dst, target, sizeof target - 1);
+    if (n <= 0 || n >= static_cast<ssize_t>(sizeof target) - 1) return false;
+    target[n] = '\0';
+    if (target[0] == '/') {
+      std::strcpy(dst, target);
+      continue;
+    }
+    // A relative target counts from the directory that holds the link.
+    char* slash = std::strrchr(dst, '/');
+    size_t keep = slash ? static_cast<size_t>(slash - dst) + 1 : 0;
+    if (keep + static_cast<size_t>(n) >= PATH_MAX_TEXT) return false;
+    std::memmove(dst + keep, target, static_cast<size_t>(n) + 1);
+  }
+  return false;
 }
 
 int make_link(const char*, const PathName&) { return -1; }

@@ -9,6 +9,7 @@
 constexpr int FS_TYPE_MASK = 0xF000;
 constexpr int FS_TYPE_DIRECTORY = 0x4000;
 constexpr int FS_TYPE_REGULAR = 0x8000;
+constexpr int FS_TYPE_LINK = 0xA000;
 constexpr int FS_READABLE = 0x0100;
 constexpr int FS_WRITABLE = 0x0080;
 constexpr int FS_EXECUTABLE = 0x0040;
@@ -17,18 +18,26 @@ struct FileStatus {
   int mode;            // type (mode & 0xF000) and permission bits FS_READABLE/WRITABLE/EXECUTABLE
   int uid;             // owner; 0 on this platform
   int gid;             // group; 0 on this platform
-  int size;            // length in bytes (clamped to 2147483647)
+  int64_t size;        // length in bytes
   int atime;           // last access, seconds since 1970-01-01 00:00 UTC
   int mtime;           // last modification, same unit
   int ctime;           // creation (status change here), same unit
   uint16_t nlink;      // link count
   uint8_t spare;       // always 0
+  uint64_t device;     // the file system holding the file, with inode: the file's identity
+  uint64_t inode;
 
   bool is_directory() const { return (mode & FS_TYPE_MASK) == FS_TYPE_DIRECTORY; }
   bool is_regular() const { return (mode & FS_TYPE_MASK) == FS_TYPE_REGULAR; }
+  bool is_link() const { return (mode & FS_TYPE_MASK) == FS_TYPE_LINK; }
 };
 
-int path_stat(const PathName& path, FileStatus& out);   // 0, or -1 (out untouched but spare)
+int path_stat(const PathName& path, FileStatus& out);   // 0, or -1 (out untouched but spare); errno tells why
+// As path_stat, but a symbolic link is described itself (its type is FS_TYPE_LINK).
+int path_lstat(const PathName& path, FileStatus& out);
+int text_lstat(const char* path, FileStatus& out);      // path_lstat of a path text
+// Whether two status records describe the same file.
+inline bool same_file(const FileStatus& a, const FileStatus& b) { return a.device == b.device && a.inode == b.inode; }
 int path_mkdir(const PathName& path);                   // 0 or -1
 int path_rmdir(const PathName& path);                   // 0 or -1
 int path_unlink(const PathName& path);                  // 0 or -1
@@ -37,7 +46,16 @@ int path_chmod(const PathName& path, int mode);         // only FS_WRITABLE has 
 int path_set_time(const PathName& path, int64_t atime, int64_t mtime);  // seconds since 1970; 0 or -1
 
 int disk_free(const PathName& path);     // free bytes where path lies, at most 2147483647
-void make_temp_name(char* templ);        // first six 'X' become the process-id digits
+// The first six 'X' become the digits of the process id's low 17 bits in
+// octal; a later attempt (a name that was taken) adds attempt to them.
+void make_temp_name(char* templ, unsigned attempt = 0);
+// Gives path the permission bits (0777) of model and, where allowed, its
+// owner and group; without a model, 0666 less the umask. 0 or -1.
+int path_take_permissions(const PathName& path, const PathName* model);
+// The file a symbolic link at path leads to, as a path text in dst (which
+// holds PATH_MAX_TEXT bytes); path itself when it is no link. False when the
+// result does not fit.
+bool path_resolve_link(const PathName& path, char* dst);
 
 // Reads one line (at most 79 characters) from standard input and copies at most
 // n characters of it into dst, as strncpy does; at end of input the answer is empty.

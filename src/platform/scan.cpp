@@ -20,6 +20,8 @@ namespace {
 
 const char* const kPackedExtensions = ".arc,.arj,.kvx,.kvn,.lzh,.zip,.zoo,.hpk,.pak,.uc2,.sqz,.rar,.gz,.tgz";
 
+int foundOnDisk = 0;   // entries expanding specifications found, see spec_found_count
+
 char lower_ascii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // Outcome of one '[...]' set against character c.
@@ -160,6 +162,7 @@ int add_spec(FileSpecList& list, const PathName& spec, int flags, bool from_list
   }
   FileStatus status;
   if (from_listing) {
+    ++foundOnDisk;
     spec_insert(list, spec, flags);
     if (!options.pathMode) return 1;
     if (listed) {
@@ -170,6 +173,7 @@ int add_spec(FileSpecList& list, const PathName& spec, int flags, bool from_list
     return descend(list, spec, flags);
   }
   if (!spec.has_wildcards() && path_stat(spec, status) == 0) {
+    ++foundOnDisk;
     spec_insert(list, spec, flags);
     if (!options.pathMode || !status.is_directory()) return 1;
     return descend(list, spec, flags);
@@ -328,6 +332,8 @@ int spec_insert(FileSpecList& list, const PathName& p, int flags) {
 }
 
 int spec_add(FileSpecList& list, const PathName& spec, int flags) { return add_spec(list, spec, flags, false); }
+
+int spec_found_count() { return foundOnDisk; }
 
 void spec_clear(FileSpecList& list) {
   drop_index();

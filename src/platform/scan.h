@@ -7,6 +7,7 @@ constexpr int SPEC_TEXT = 0x20;     // the name was given in text mode
 constexpr int SPEC_SCAN = 0x100;    // expand the specification on disk
 constexpr int SPEC_MATCH = 0x200;   // match the specification against members
 constexpr int SPEC_DONE = 0x10;     // mark: the node has been processed
+constexpr int SPEC_MATCHED = 0x40;  // mark: the node matched a member
 
 struct SpecNode {
   SpecNode* next;   // following node, null at the end
@@ -46,6 +47,9 @@ int spec_insert(FileSpecList& list, const PathName& p, int flags);
 // into directories while options.pathMode is on). 1 after an insertion or a
 // completed listing, 0 when the directory was listed before or cannot be listed.
 int spec_add(FileSpecList& list, const PathName& spec, int flags);
+// How many entries on disk spec_add calls with SPEC_SCAN have found so far
+// (inserted, or already in the list): a call that leaves it unchanged found nothing.
+int spec_found_count();
 // Frees every node and its path; the list is then empty.
 void spec_clear(FileSpecList& list);
 // Unlinks and frees every node matching pattern under options.pathMode; answers

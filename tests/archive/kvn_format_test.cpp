@@ -194,6 +194,11 @@ TEST_F(KvnFormatTest, DamagedEntryHeadersGiveTheirCodes) {
   Bytes badMagic = good;
   badMagic[3] = 0x59;
   Bytes cut(good.begin(), good.begin() + 20);
+  Bytes pastEnd = good;
+  pastEnd[6 + 8 + 6 + 7] = 0x10;  // packed size 16 with nothing after the header
+  pastEnd = header_around(Bytes(pastEnd.begin() + 6, pastEnd.end() - 4));
+  Bytes hidden = {0x00, 0x00};
+  append(hidden, good);
 
   struct Row {
     const char* what;
@@ -201,8 +206,11 @@ TEST_F(KvnFormatTest, DamagedEntryHeadersGiveTheirCodes) {
     int expected;
   } rows[] = {
       {"intact", good, 1},
-      {"end of file", Bytes(), 0},
+      {"end of file without the terminator", Bytes(), -6},
+      {"one byte where the terminator belongs", {0x00}, -6},
       {"terminator only", {0x00, 0x00}, 0},
+      {"terminator before a member", hidden, -1},
+      {"data past the end of the file", pastEnd, -5},
       {"wrong magic", badMagic, -1},
       {"header CRC changed", badCrc, -4},
       {"body cut short", cut, -2},
@@ -366,6 +374,7 @@ TEST_F(KvnFormatTest, WrittenGlobalHeaderCarriesFlagsAndComment) {
   for (const Row& row : rows) {
     options.narrowWindow = row.narrow;
     options.volumeSize = row.volume;
+    unlink(dir.file("w.kvn").c_str());
     ArchiveFile* archive = open_archive(PathName(dir.file("w.kvn").c_str()), 0, Kvn, 1, 0);
     ASSERT_NE(archive, nullptr);
     write_global_header(archive, row.comment, row.block);

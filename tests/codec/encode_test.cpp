@@ -208,8 +208,8 @@ class PackTest : public ::testing::Test {
 
   struct Packed {
     Bytes stream;
-    int32_t unpacked;
-    int32_t packed;
+    int64_t unpacked;
+    int64_t packed;
     uint32_t check;
   };
 
@@ -282,8 +282,8 @@ class ExactStream : public PackTest, public ::testing::WithParamInterface<ExactC
 TEST_P(ExactStream, BytesAreExact) {
   Packed r = pack(GetParam().input);
   EXPECT_EQ(hex(r.stream), GetParam().stream);
-  EXPECT_EQ(r.unpacked, static_cast<int32_t>(GetParam().input.size()));
-  EXPECT_EQ(r.packed, static_cast<int32_t>(r.stream.size()));
+  EXPECT_EQ(r.unpacked, static_cast<int64_t>(GetParam().input.size()));
+  EXPECT_EQ(r.packed, static_cast<int64_t>(r.stream.size()));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -475,7 +475,7 @@ TEST_F(PackTest, RoundTripsAcrossBlocksAndLevels) {
     lz_reset();
     Packed r = pack(data, 7);
     EXPECT_EQ(r.unpacked, static_cast<int32_t>(data.size()));
-    EXPECT_EQ(r.packed, static_cast<int32_t>(r.stream.size()));
+    EXPECT_EQ(r.packed, static_cast<int64_t>(r.stream.size()));
     EXPECT_EQ(r.check, crc32_of(data.data(), data.size()));
     Decoded d = decode_stream(r.stream, data.size());
     EXPECT_GE(d.blocks.size(), 2u);
@@ -508,7 +508,7 @@ TEST_F(PackTest, MemoryModeStopsAtTheBlockLimit) {
   IoFile* in = input_of(data);
   io_seek(in, 100, 0);
   ASSERT_EQ(io_tell(in), 100);
-  int32_t unpacked = 0, packed = 0;
+  int64_t unpacked = 0, packed = 0;
   uint32_t check = pack_member(in, nullptr, 1, 4000, &unpacked, &packed, nullptr);
   // All literals: the block closes once 3980 token bytes are reached.
   EXPECT_GT(unpacked, 3000);
@@ -528,7 +528,7 @@ TEST_F(PackTest, MemoryModeSmallBudgetsTakeEverything) {
   for (int size : {1, 19, 20, 21, 60}) {
     Bytes data = random_bytes(static_cast<size_t>(size), 9);
     IoFile* in = input_of(data);
-    int32_t unpacked = 0, packed = 0;
+    int64_t unpacked = 0, packed = 0;
     pack_member(in, nullptr, 1, size, &unpacked, &packed, nullptr);
     // A budget of 21 closes the block after the first group of eight.
     if (size <= 20) {
@@ -549,7 +549,7 @@ TEST_F(PackTest, StoreCopiesUnchanged) {
   Bytes data = random_bytes(5000, 21);
   IoFile* in = input_of(data);
   IoFile* arc = io_open(path("arc").c_str(), IO_MODE_CREATE);
-  int32_t unpacked = 0, packed = 0;
+  int64_t unpacked = 0, packed = 0;
   uint32_t check = store_member(in, arc, 0, nullptr, 0, 5000, &unpacked, &packed, nullptr);
   io_close(arc);
   io_close(in);
@@ -578,7 +578,7 @@ TEST_F(PackTest, ActionLineShowsNameAndRatio) {
   Bytes data(1000, 'q');
   IoFile* in = input_of(data);
   IoFile* arc = io_open(path("arc").c_str(), IO_MODE_CREATE);
-  int32_t unpacked = 0, packed = 0;
+  int64_t unpacked = 0, packed = 0;
   pack_member(in, arc, 0, 1000, &unpacked, &packed, &name, ActionKind::Update);
   io_close(arc);
   io_close(in);
@@ -598,7 +598,7 @@ TEST_F(PackTest, ContextMethodsAreRefusedWithoutWriting) {
     IoFile* in = input_of(text_sample(100, 1));
     IoFile* arc = io_open(path("arc").c_str(), IO_MODE_CREATE);
     int errors = error_count();
-    int32_t unpacked = -1, packed = -1;
+    int64_t unpacked = -1, packed = -1;
     pack_member(in, arc, 0, 100, &unpacked, &packed, nullptr);
     EXPECT_EQ(error_count(), errors + 1);
     EXPECT_EQ(unpacked, 0);

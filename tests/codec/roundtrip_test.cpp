@@ -133,8 +133,8 @@ class RoundTripTest : public testing::Test {
 
   struct Packed {
     uint32_t crc;
-    int32_t unpacked;
-    int32_t packed;
+    int64_t unpacked;
+    int64_t packed;
   };
 
   // Packs data as one member appended to the open archive stream.

@@ -45,13 +45,13 @@ std::vector<Case> cases() {
        {"Unknown command `@list'", "Garbage at the end of command '@list'"}, {"`Z'"}, {{"list", "-Z"}}},
       {"@list later reads the file and the files it names", {"s", "@list", "arc"}, 0, {"`Z'", "`Y'"}, {},
        {{"list", "-Z\r\n@list2"}, {"list2", "\t-Y "}}},
-      {"a response file naming itself stops at a depth limit", {"s", "@list", "arc"}, 0,
+      {"a response file naming itself stops at a depth limit and fails the run", {"s", "@list", "arc"}, 1,
        {"list: response files nested too deeply"}, {}, {{"list", "@list"}}},
       {"NUL bytes separate words of a response file", {"s", "@list", "arc"}, 0, {"`X'", "`W'"}, {},
        {{"list", std::string("-X\0-W", 5)}}},
-      {"only the first 4096 bytes of a response file count", {"s", "@list", "arc"}, 0, {}, {"`V'"},
-       {{"list", std::string(4096, ' ') + "-V"}}},
-      {"a missing response file is shown, not counted", {"s", "@nothere", "arc"}, 0,
+      {"a response file is read whole", {"s", "@list", "arc"}, 0, {"`V'"}, {},
+       {{"list", std::string(100000, ' ') + "-V"}}},
+      {"a missing response file fails the run", {"s", "@nothere", "arc"}, 1,
        {"Responce file nothere did not found"}, {}, {}},
       {"'-' alone is an unknown switch", {"s", "-", "arc"}, 0, {"Unknown command `'"}, {}, {}},
       {"'-' alone as the command is unknown", {"-", "-s", "arc"}, 0, {"Unknown command `'"}, {"Garbage"}, {}},
@@ -150,12 +150,12 @@ TEST(CommandLineHelp, HelpCommandsShowFullHelp) {
 }
 
 // An options file that exists but cannot be read is reported like a missing
-// response file, and the run goes on.
+// response file, and the run stops: its switches may be what keeps it safe.
 TEST(CommandLineOptionsFile, UnreadableIsReported) {
   e2e::Sandbox box;
   box.make_dir("kvx.ini");
   e2e::RunResult r = box.run({"s", "arc"});
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find(message(0, 12, box.path("kvx.ini"))), std::string::npos) << r.err;
 }
 

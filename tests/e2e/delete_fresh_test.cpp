@@ -76,16 +76,33 @@ TEST(Fresh, ReplacesOnlyNewerFilesAndAddsNothing) {
   for (const char* stays : {"b.txt", "d.txt", "e.txt"}) EXPECT_TRUE(box.exists(stays)) << stays;
 }
 
-TEST(Fresh, MultivolumeArchiveIsRefusedAndLeftAlone) {
+// Only the first volume would be written anew and the rest orphaned: the
+// volumes of a set are refused, the first as well as a later one.
+TEST(DeleteAndFresh, VolumesOfASetAreRefusedAndLeftAlone) {
   Sandbox box;
-  box.write_file("f", e2e::prose(3000));
-  ASSERT_EQ(box.run({"a", "-len", "-v50k", "arc", "f"}).status, 0);
+  box.write_file("f", e2e::noise(120000, 7));
+  box.write_file("g", e2e::prose(3000));
+  ASSERT_EQ(box.run({"a", "-len", "-v50k", "arc", "f", "g"}, "y\ny\ny\n").status, 0);
+  ASSERT_TRUE(box.exists("arc.002"));
   e2e::set_file_time(box.path("f"), kMemberTime * 2);
-  const std::string before = box.read_file("arc.kvn");
-  RunResult r = box.run({"f", "-len", "arc"});
-  EXPECT_NE(r.status, 0);
-  EXPECT_NE(r.err.find("Cannot fresh multivolume archive"), std::string::npos) << r.err;
-  EXPECT_EQ(box.read_file("arc.kvn"), before);
+  e2e::set_file_time(box.path("g"), kMemberTime * 2);
+  const struct {
+    Names args;
+    const char* message;
+  } cases[] = {
+      {{"f", "-len", "arc"}, "Cannot fresh multivolume archive"},
+      {{"d", "-len", "arc", "f"}, "Cannot update multivolume archive"},
+      {{"d", "-len", "-ikvn", "arc.002", "g"}, "Cannot update multivolume archive"},
+  };
+  for (const auto& c : cases) {
+    const std::string first = box.read_file("arc.kvn");
+    const std::string last = box.read_file("arc.002");
+    RunResult r = box.run(c.args);
+    EXPECT_NE(r.status, 0) << c.args[0];
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_EQ(box.read_file("arc.kvn"), first);
+    EXPECT_EQ(box.read_file("arc.002"), last);
+  }
 }
 
 TEST(MoveOut, ExtractedMembersLeaveTheArchive) {

@@ -178,6 +178,8 @@ struct ListingCase {
   std::vector<std::string> args;
   std::string input;
   std::string expected;   // standard output after the banner
+  std::string err = "";   // standard error
+  int status = 0;
 };
 
 void PrintTo(const ListingCase& c, std::ostream* os) { *os << c.what; }
@@ -195,8 +197,8 @@ TEST_P(Listing, PrintsExactly) {
   write_archive(box, "last.998", volume(1));
   e2e::RunResult r = box.run(c.args, c.input);
   EXPECT_EQ(after_banner(r.out), c.expected) << c.what;
-  EXPECT_EQ(r.err, "") << c.what;
-  EXPECT_EQ(r.status, 0) << c.what;
+  EXPECT_EQ(r.err, c.err) << c.what;
+  EXPECT_EQ(r.status, c.status) << c.what;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -224,10 +226,12 @@ INSTANTIATE_TEST_SUITE_P(
                         "    1000      400 01-Jan-103 09:05 7--B--- a.txt\n"
                         "      10       10 15-Feb-97 21:25 C--T--- docs/b.txt\n" +
                         kShortRule + "    1010      410 15-Jun-103 12:30 total     2\n"},
-        ListingCase{"nothing selected",
+        ListingCase{"a name that selects nothing is an error",
                     {"l", "three", "none.xyz", "-len"},
                     "",
-                    "Listing of archive three.kvn  [64K buffer]\n\n"},
+                    "Listing of archive three.kvn  [64K buffer]\n\nErrors were detected\n",
+                    "\anone.xyz: no matching member\n",
+                    1},
         ListingCase{"unix hosts, tags, flags and late years",
                     {"v", "unix", "-len"},
                     "",
@@ -251,19 +255,24 @@ INSTANTIATE_TEST_SUITE_P(
                         "Listing of archive mv.001 [multivolume]  [64K buffer]\n"
                         "    3000     3000 29-Feb-104 08:00 C-BB--- big.dat [break at 5000]\n"
                         "Next volume is mv.002: \n" +
-                        kShortRule + "    8000     8000 15-Jun-103 12:30 total     2\n"},
+                        kShortRule + "    8000     8000 15-Jun-103 12:30 total     2\nErrors were detected\n",
+                    "\amv.002: volume not found\n",
+                    1},
         ListingCase{"a missing volume is asked for again on y",
                     {"l", "mv.001", "-len"},
                     "y\nY\nn\n",
                     std::string("Listing of archive mv.001 [multivolume]  [64K buffer]\n") + kShortHeader +
                         "    3000     3000 29-Feb-104 08:00 C-BB--- big.dat [break at 5000]\n"
                         "Next volume is mv.002: \nNext volume is mv.002: \nNext volume is mv.002: \n" +
-                        kShortRule + "    3000     3000 15-Jun-103 12:30 total     1\n"},
+                        kShortRule + "    3000     3000 15-Jun-103 12:30 total     1\nErrors were detected\n",
+                    "\amv.002: volume not found\n",
+                    1},
         ListingCase{"a last volume without a next name ends at once",
                     {"l", "last.998", "-len"},
                     "",
                     std::string("Listing of archive last.998 [multivolume]  [64K buffer]\n") + kShortHeader +
-                        "    3000     3000 29-Feb-104 08:00 C-BB--- big.dat [break at 5000]\n"},
+                        "    3000     3000 29-Feb-104 08:00 C-BB--- big.dat [break at 5000]\n" + kShortRule +
+                        "    3000     3000 15-Jun-103 12:30 total     1\n"},
         ListingCase{"o names the archive and lists no headers or totals",
                     {"o", "three", "*.txt", "-len"},
                     "",
@@ -286,7 +295,9 @@ INSTANTIATE_TEST_SUITE_P(
                                 "\n"
                                 "Listing of archive three.kvn  [64K buffer]\n") +
                         kShortHeader + "    1000      400 01-Jan-103 09:05 7--B--- a.txt\n" + kShortRule +
-                        "    1000      400 15-Jun-103 12:30 total     1\n"},
+                        "    1000      400 15-Jun-103 12:30 total     1\n",
+                    "\amv.002: volume not found\n",
+                    2},
         ListingCase{"Russian catalogue and month names",
                     {"l", "three", "a.txt"},
                     "",

@@ -419,16 +419,18 @@ TEST_F(IoFileTest, OpenRefusals) {
   EXPECT_EQ(io_open(missing.c_str(), 2), nullptr);
   EXPECT_EQ(io_open(nullptr, IO_MODE_READ), nullptr);
 
-  // A name the system would accept but that is longer than 255 characters is
+  // A name the system would accept but that is longer than a path text is
   // refused rather than cut, and nothing is created.
   std::string longName = dir_.path();
-  while (longName.size() < 260) longName += "/.";
+  while (longName.size() < 520) longName += "/.";
   longName += "/created";
-  ASSERT_GT(longName.size(), 255u);
+  ASSERT_GT(longName.size(), 511u);
   EXPECT_EQ(io_open(longName.c_str(), IO_MODE_CREATE), nullptr);
   EXPECT_NE(access(path("created").c_str(), F_OK), 0);
-  std::string atLimit = dir_.file(std::string(255 - dir_.path().size() - 1, 'n'));
-  ASSERT_EQ(atLimit.size(), 255u);
+  std::string atLimit = dir_.path();
+  while (atLimit.size() < 500) atLimit += "/.";
+  atLimit += "/" + std::string(511 - atLimit.size() - 1, 'n');
+  ASSERT_EQ(atLimit.size(), 511u);
   IoFile* f = io_open(atLimit.c_str(), IO_MODE_CREATE);
   ASSERT_NE(f, nullptr);
   io_close(f);

@@ -52,7 +52,7 @@ TEST_F(OsTest, StatReportsTypeSizeAndTime) {
   FileStatus untouched;
   std::memset(&untouched, 0x5A, sizeof untouched);
   EXPECT_EQ(path_stat(PathName(path("missing").c_str()), untouched), -1);
-  EXPECT_EQ(untouched.size, 0x5A5A5A5A);   // left alone...
+  EXPECT_EQ(untouched.size, 0x5A5A5A5A5A5A5A5A);   // left alone...
   EXPECT_EQ(untouched.spare, 0);           // ...but for the spare byte
 }
 

@@ -11,7 +11,7 @@ namespace {
 
 constexpr uint32_t LIMIT_MARGIN = 20;   // the block limit stays this far below the budget
 
-void print_ratio(int32_t unpacked, int32_t packed) {
+void print_ratio(int64_t unpacked, int64_t packed) {
   char text[16];
   format_percent(unpacked, unpacked - packed, text, true);
   print_text(text);
@@ -20,8 +20,8 @@ void print_ratio(int32_t unpacked, int32_t packed) {
 
 }  // namespace
 
-uint32_t pack_member(IoFile* input, IoFile* archive, int memoryMode, int32_t size,
-                     int32_t* unpackedSize, int32_t* packedSize,
+uint32_t pack_member(IoFile* input, IoFile* archive, int memoryMode, int64_t size,
+                     int64_t* unpackedSize, int64_t* packedSize,
                      const PathName* displayName, ActionKind action) {
   *unpackedSize = 0;
   *packedSize = 0;
@@ -32,18 +32,17 @@ uint32_t pack_member(IoFile* input, IoFile* archive, int memoryMode, int32_t siz
     return 0;
   }
 
-  const int inputStart = io_tell(input);
+  const int64_t inputStart = io_tell(input);
   check_start();
   if (displayName != nullptr) print_action_with(*displayName, action, "  ");
-  const int archiveStart = memoryMode ? 0 : io_tell(archive);
+  const int64_t archiveStart = memoryMode ? 0 : io_tell(archive);
 
   codec_buffers_alloc();
   const uint32_t bufferSize = static_cast<uint32_t>(codec_buffer_size());
   uint32_t limit = bufferSize - LIMIT_MARGIN;
   // A budget of exactly 20 bytes would give a limit of 0 and a block that
   // takes no symbol at all; such small budgets keep the default limit.
-  if (memoryMode && size > static_cast<int32_t>(LIMIT_MARGIN) &&
-      static_cast<uint32_t>(size) - LIMIT_MARGIN < bufferSize) {
+  if (memoryMode && size > static_cast<int64_t>(LIMIT_MARGIN) && size - LIMIT_MARGIN < bufferSize) {
     limit = static_cast<uint32_t>(size) - LIMIT_MARGIN;
   }
   huff_configure(limit, memoryMode, archive);
@@ -51,15 +50,15 @@ uint32_t pack_member(IoFile* input, IoFile* archive, int memoryMode, int32_t siz
   inputFile = input;
   const uint32_t consumed = options.level < 0 ? lz_pack_greedy(size) : lz_pack_lazy(size);
 
-  int32_t unpacked;
-  int32_t packed;
+  int64_t unpacked;
+  int64_t packed;
   if (memoryMode) {
     io_seek(input, inputStart, 0);
-    check_region(input, static_cast<int32_t>(consumed));
-    unpacked = static_cast<int32_t>(consumed);
+    check_region(input, consumed);
+    unpacked = consumed;
     packed = codec_memory_size();
   } else {
-    unpacked = static_cast<int32_t>(lzState.delivered);
+    unpacked = static_cast<int64_t>(lzState.delivered);
     packed = io_tell(archive) - archiveStart;
   }
   if (displayName != nullptr) print_ratio(unpacked, packed);
@@ -69,7 +68,7 @@ uint32_t pack_member(IoFile* input, IoFile* archive, int memoryMode, int32_t siz
 }
 
 uint32_t store_member(IoFile* input, IoFile* archive, int memoryMode, unsigned char* buffer,
-                      int32_t count, int32_t size, int32_t* unpackedSize, int32_t* packedSize,
+                      int32_t count, int64_t size, int64_t* unpackedSize, int64_t* packedSize,
                       const PathName* displayName, ActionKind action) {
   check_start();
   if (displayName != nullptr) print_action_with(*displayName, action, "  ");
@@ -82,8 +81,29 @@ uint32_t store_member(IoFile* input, IoFile* archive, int memoryMode, unsigned c
     checkUpdate(buffer, got);
     size = got;
     if (buffer == huffEncoder.out) huffEncoder.out_count = static_cast<uint32_t>(got);
+  } else if (options.textMode) {
+    // The same bytes a packed text member stands for: carriage returns dropped.
+    const int64_t archiveStart = io_tell(archive);
+    unsigned char piece[32768];
+    for (int64_t left = size; left > 0;) {
+      int want = left < int64_t(sizeof piece) ? int(left) : int(sizeof piece);
+      int got = io_read(input, piece, want);
+      if (got < 0) got = 0;
+      left -= got;
+      int placed = 0;
+      for (int i = 0; i < got; i++)
+        if (piece[i] != '\r') piece[placed++] = piece[i];
+      checkUpdate(piece, placed);
+      if (io_write(archive, piece, placed) != placed) break;
+      if (got < want) {
+        if (driverState.readSourceName)
+          report_error_path_because(message_text(MSG_READ_ERROR), *driverState.readSourceName, io_error_text(input));
+        break;
+      }
+    }
+    size = io_tell(archive) - archiveStart;
   } else {
-    const int archiveStart = io_tell(archive);
+    const int64_t archiveStart = io_tell(archive);
     copy_bytes_with_check(input, archive, size, 1);
     size = io_tell(archive) - archiveStart;
   }

@@ -21,16 +21,17 @@ void codec_buffers_alloc();
 // Returns the finished check value of those input bytes.
 // A method that this build cannot pack is reported as a counted error; then
 // nothing is written, both sizes are 0 and the result is 0.
-uint32_t pack_member(IoFile* input, IoFile* archive, int memoryMode, int32_t size,
-                     int32_t* unpackedSize, int32_t* packedSize,
+uint32_t pack_member(IoFile* input, IoFile* archive, int memoryMode, int64_t size,
+                     int64_t* unpackedSize, int64_t* packedSize,
                      const PathName* displayName, ActionKind action = ActionKind::Add);
 
-// Copies a member unchanged. Without memory mode: `size` bytes from `input`
-// to `archive`. With memory mode: up to `count` bytes from `input` into
-// `buffer` (normally codec_memory_buffer()). Both sizes get the bytes moved.
-// Returns the finished check value of those bytes.
+// Copies a member without compressing it. Without memory mode: `size` bytes
+// from `input` to `archive`, text members (options.textMode) with the
+// carriage returns dropped as packing drops them. With memory mode: up to
+// `count` bytes from `input` into `buffer` (normally codec_memory_buffer()).
+// Both sizes get the bytes stored. Returns the finished check value of those bytes.
 uint32_t store_member(IoFile* input, IoFile* archive, int memoryMode, unsigned char* buffer,
-                      int32_t count, int32_t size, int32_t* unpackedSize, int32_t* packedSize,
+                      int32_t count, int64_t size, int64_t* unpackedSize, int64_t* packedSize,
                       const PathName* displayName, ActionKind action = ActionKind::Add);
 
 // The output byte buffer: after a memory-mode pack_member it holds the coded

@@ -146,7 +146,7 @@ inline void fill_lookahead() {
 }
 
 // The steps shared by both parsers before the first symbol.
-void start_member(int32_t limit) {
+void start_member(int64_t limit) {
   s.max_distance = options.narrowWindow ? LZ_MAX_DISTANCE_NARROW : LZ_MAX_DISTANCE;
   s.pos = s.carried_pos;
   huff_clear_output();
@@ -221,7 +221,7 @@ void lz_reset() {
   s.carried_pos = 0;
 }
 
-uint32_t lz_pack_lazy(int32_t limit) {
+uint32_t lz_pack_lazy(int64_t limit) {
   start_member(limit);
   uint32_t prev_len = 2;
   bool pending = false;
@@ -271,7 +271,7 @@ uint32_t lz_pack_lazy(int32_t limit) {
   return consumed;
 }
 
-uint32_t lz_pack_greedy(int32_t limit) {
+uint32_t lz_pack_greedy(int64_t limit) {
   start_member(limit);
   uint32_t len = 2;
   uint32_t consumed = 0;

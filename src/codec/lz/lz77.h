@@ -66,8 +66,8 @@ void lz_refill();
 
 // Pack one member of up to `limit` input bytes from the member reader.
 // Answer the number of input bytes the emitted symbols stand for.
-uint32_t lz_pack_lazy(int32_t limit);
-uint32_t lz_pack_greedy(int32_t limit);
+uint32_t lz_pack_lazy(int64_t limit);
+uint32_t lz_pack_greedy(int64_t limit);
 
 // Forgets the block-mode carry-over: the next member primes the state anew.
 void lz_reset();

@@ -229,14 +229,16 @@ void report_skipped(ArchiveFile* archive, int result, int64_t from, int64_t to) 
 }  // namespace
 
 int next_entry(ArchiveFile* archive) {
-  if (archive == nullptr || !(archive->state & ARCHIVE_OPEN)) return 0;
+  if (archive == nullptr || !(archive->state & ARCHIVE_OPEN) || (archive->state & ARCHIVE_ENDED)) return 0;
   for (;;) {
     archive->headerPos = io_tell(archive->file);
     int result = archive->next(archive);
+    if (result == 0) archive->state |= ARCHIVE_ENDED;
     if (result >= 0) return result;
     const int64_t from = archive->headerPos;
     if (result == ENTRY_NO_END_MARKER) {
       report_skipped(archive, result, from, from);
+      archive->state |= ARCHIVE_ENDED;
       return 0;
     }
     // The search starts one byte after the failed header, so a magic that
@@ -244,7 +246,10 @@ int next_entry(ArchiveFile* archive) {
     bool found = seek_entry_magic(archive->file, from + 1) == 0;
     int64_t to = found ? io_tell(archive->file) : archive->file->length;
     report_skipped(archive, result, from, to);
-    if (!found) return 0;
+    if (!found) {
+      archive->state |= ARCHIVE_ENDED;
+      return 0;
+    }
   }
 }
 

@@ -77,6 +77,7 @@ constexpr uint16_t GLOBAL_RESERVED_TOP = 0xFC00;
 
 // Bits of ArchiveFile::state.
 constexpr uint32_t ARCHIVE_OPEN = 0x1;
+constexpr uint32_t ARCHIVE_ENDED = 0x8;      // the walk has reached the end: next_entry answers 0
 constexpr uint32_t ARCHIVE_STATE_READ = 3;   // after opening for reading
 constexpr uint32_t ARCHIVE_STATE_WRITE = 5;  // after opening for writing
 

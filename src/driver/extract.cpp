@@ -83,13 +83,14 @@ PathName& read_source() {
 }
 
 // Stored paths that would leave the output directory: absolute ones and
-// those with a ".." component.
+// those with a component of two or more dots alone (the canonical form drops
+// the final dot of a directory, so "..." becomes "..").
 bool is_unsafe_path(const char* text) {
-  if (text[0] == '/') return true;
+  if (text[0] == '/' || text[0] == '\\') return true;
   for (const char* part = text; *part;) {
     const char* end = strchr(part, '/');
     size_t length = end ? static_cast<size_t>(end - part) : strlen(part);
-    if (length == 2 && part[0] == '.' && part[1] == '.') return true;
+    if (length >= 2 && strspn(part, ".") >= length) return true;
     if (!end) break;
     part = end + 1;
   }
@@ -137,8 +138,7 @@ bool member_relative_path(const EntryInfo& entry, char* relative) {
 }
 
 // Whether the member's path stays inside the output directory, checked on
-// the stored path and again on the canonical form the output path is made
-// of (".../x" becomes "../x" there).
+// the stored path and again on the canonical form the output path is made of.
 bool member_path_safe(const EntryInfo& entry) {
   char stored[PATH_MAX_TEXT];
   entry.name.full_path(stored);

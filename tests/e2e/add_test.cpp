@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "e2e/craft.h"
 #include "e2e/e2e.h"
 #include "e2e/kvn_members.h"
 
@@ -21,11 +22,7 @@ KvnArchive members_of(const Sandbox& box, const std::string& archive) {
   return e2e::read_kvn(box.read_file(archive));
 }
 
-bool has_temp_file(const Sandbox& box) {
-  for (const std::string& name : box.list())
-    if (name.rfind("_kv", 0) == 0) return true;
-  return false;
-}
+using e2e::has_temp_file;
 
 TEST(AddMerge, NewFilesGoBetweenOldMembersWhichAreCopiedUnchanged) {
   Sandbox box;

@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -88,8 +89,16 @@ class Sandbox {
   }
 
   // Largest file kvx may write in later runs, in bytes (0: no limit). A write
-  // beyond it fails as on a full disk (the signal it would raise is ignored).
+  // beyond it fails as on a full disk, once kvx ignores the signal it raises.
   long long file_size_limit = 0;
+
+  // A signal sent to kvx (once) as soon as signal_when answers true; it is
+  // asked every few milliseconds while kvx runs.
+  int signal_number = 0;
+  std::function<bool()> signal_when;
+
+  // Another user to run kvx as (0: as the tests run).
+  uid_t run_as = 0;
 
   // An environment variable for every later run (for example TZ).
   void set_env(const std::string& name, const std::string& value) { env_.emplace_back(name, value); }
@@ -117,8 +126,8 @@ class Sandbox {
     if (pid == 0) {
       if (chdir(cwd.c_str()) != 0) _exit(126);
       for (const auto& e : env_) setenv(e.first.c_str(), e.second.c_str(), 1);
+      if (run_as != 0 && (setgid(run_as) != 0 || setuid(run_as) != 0)) _exit(124);
       if (file_size_limit > 0) {
-        signal(SIGXFSZ, SIG_IGN);
         struct rlimit limit;
         limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(file_size_limit);
         if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(125);
@@ -145,7 +154,12 @@ class Sandbox {
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
     bool outOpen = true, errOpen = true;
+    bool signalled = false;
     while (outOpen || errOpen) {
+      if (signal_number != 0 && !signalled && signal_when && signal_when()) {
+        kill(pid, signal_number);
+        signalled = true;
+      }
       pollfd fds[3];
       int n = 0;
       if (outOpen) fds[n++] = {out[0], POLLIN, 0};
@@ -155,7 +169,7 @@ class Sandbox {
         kill(pid, SIGKILL);
         break;
       }
-      if (poll(fds, n, 200) < 0 && errno != EINTR) break;
+      if (poll(fds, n, signal_number != 0 && !signalled ? 5 : 200) < 0 && errno != EINTR) break;
       for (int i = 0; i < n; ++i) {
         if (fds[i].revents == 0) continue;
         if (fds[i].fd == inFd) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "e2e/craft.h"
 #include "e2e/e2e.h"
 #include "e2e/kvn_members.h"
 
@@ -19,11 +20,7 @@ using Names = std::vector<std::string>;
 
 constexpr long kMemberTime = 1600000000;
 
-bool has_temp_file(const Sandbox& box) {
-  for (const std::string& name : box.list())
-    if (name.rfind("_kv", 0) == 0) return true;
-  return false;
-}
+using e2e::has_temp_file;
 
 TEST(Move, DeletesOnlyFilesWhoseContentWentIn) {
   Sandbox box;

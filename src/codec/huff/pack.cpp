@@ -34,6 +34,7 @@ uint32_t pack_member(IoFile* input, IoFile* archive, int memoryMode, int64_t siz
 
   const int64_t inputStart = io_tell(input);
   check_start();
+  expectedTotal = static_cast<uint32_t>(size);  // 100 % of the progress figure
   if (displayName != nullptr) print_action_with(*displayName, action, "  ");
   const int64_t archiveStart = memoryMode ? 0 : io_tell(archive);
 

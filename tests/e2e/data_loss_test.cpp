@@ -238,7 +238,7 @@ INSTANTIATE_TEST_SUITE_P(
         DamageCase{"name of 256 bytes or more",
                    [] {
                      std::string body = std::string("\x08\x00\x05\x00", 4) + e2e::be_bytes(0x224FAB2F, 4) +
-                                        std::string(300, 'n') + std::string(1, '\0') + e2e::be_bytes(0, 12);
+                                        std::string(300, 'n') + std::string(1 + 12, '\0');
                      return three_members_with(e2e::kvn_raw_header(body));
                    },
                    true},

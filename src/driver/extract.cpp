@@ -309,8 +309,11 @@ IoFile* create_output(const EntryInfo& entry, const PathName& output) {
       (laterPiece ? IO_MODE_WRITE : IO_MODE_CREATE) | (options.textMode ? 0 : IO_MODE_DIRECT) | IO_MODE_NO_FOLLOW;
   char path[PATH_MAX_TEXT];
   output.full_path(path);
+  // A link at the name is replaced, never written through; so is a file with
+  // other names (hard links), whose other names keep their content.
   FileStatus status{};
-  if (text_lstat(path, status) == 0 && status.is_link()) path_unlink(output);
+  if (text_lstat(path, status) == 0 && (status.is_link() || (!laterPiece && status.is_regular() && status.nlink > 1)))
+    path_unlink(output);
   IoFile* file = io_open(path, mode);
   if (!file && strcmp(output.name, ".") != 0 && make_parent_directories(path)) file = io_open(path, mode);
   if (!file) {

@@ -141,7 +141,16 @@ TEST(LinksInTheTarget, ALinkAtTheNameIsReplacedByTheMember) {
   EXPECT_EQ(t.box.read_file("outside/sentinel"), "outside");
 }
 
-// A directory member whose stored path is ".../x" would land one level up.
+TEST(LinksInTheTarget, AFileWithOtherNamesIsReplacedNotWrittenThrough) {
+  Target t(Target::Members{{"hard", "member"}});
+  ASSERT_EQ(link(t.box.path("outside/sentinel").c_str(), t.box.path("work/hard").c_str()), 0);
+  RunResult r = t.box.run_in("work", {"x", "-len", "-y", "arc"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(t.box.read_file("work/hard"), "member");
+  EXPECT_EQ(t.box.read_file("outside/sentinel"), "outside");
+}
+
+// A member whose stored path is ".../x" would land one level up.
 TEST(OutputDirectory, ThreeDotsStayInside) {
   Target t(Target::Members{{".../escape", "evil"}, {"ok.txt", "fine"}});
   RunResult r = t.box.run_in("work", {"x", "-len", "-y", "arc", "out/"});

@@ -5,6 +5,8 @@
 
 #include <strings.h>
 
+#include <cerrno>
+
 #include <cstdint>
 #include <cstring>
 #include <map>
@@ -300,7 +302,7 @@ int add_one_file(const PathName& spec, ArchiveFile*& old, ArchiveFile* target, V
   if (is_archive_itself(spec)) return 0;
   FileStatus status{};
   if (path_stat(spec, status) != 0) {
-    report_error_path(message_text(MSG_CANNOT_OPEN), spec);
+    report_error_path_because(message_text(MSG_CANNOT_OPEN), spec, strerror(errno));
     return 0;
   }
   const bool directory = status.is_directory();
@@ -338,7 +340,7 @@ int add_one_file(const PathName& spec, ArchiveFile*& old, ArchiveFile* target, V
   } else {
     source = io_open_path(spec, IO_MODE_READ);
     if (source == nullptr) {
-      report_error_path(message_text(MSG_CANNOT_OPEN), spec);
+      report_error_path_because(message_text(MSG_CANNOT_OPEN), spec, strerror(errno));
       return 0;
     }
   }

@@ -19,6 +19,7 @@ void fatal_error(const char* message) {
     driverState.tempArchiveOpen = 0;
     path_unlink(*driverState.tempArchivePath);
   }
+  if (driverState.stagingArchivePath) path_unlink(*driverState.stagingArchivePath);
   if (driverState.archiveMovedAside && driverState.archivePath && driverState.backupArchivePath) {
     driverState.archiveMovedAside = 0;
     const PathName& place = driverState.movedArchivePath ? *driverState.movedArchivePath : *driverState.archivePath;

@@ -83,7 +83,8 @@ struct DriverState {
   int usesTempArchive = 0;
   int tempArchiveOpen = 0;
   int archiveMovedAside = 0;
-  const PathName* movedArchivePath = nullptr;  // the name the old archive was moved aside from
+  const PathName* movedArchivePath = nullptr;    // the name the old archive was moved aside from
+  const PathName* stagingArchivePath = nullptr;  // a copy of the new archive being made beside the old one
   uint32_t newestMemberTime = 0;
   PathName* writeTargetName = nullptr;
   PathName* readSourceName = nullptr;

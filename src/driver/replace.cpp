@@ -68,6 +68,8 @@ int replace_by_copy(const PathName& archive) {
     report_error_path_because(message_text(MSG_CANNOT_CREATE), staging, strerror(errno));
     return -1;
   }
+  // Removed by the fatal path too, should the run end while it is written.
+  driverState.stagingArchivePath = &staging;
   PathName* savedRead = driverState.readSourceName;
   PathName* savedWrite = driverState.writeTargetName;
   driverState.readSourceName = driverState.tempArchivePath;
@@ -92,6 +94,7 @@ int replace_by_copy(const PathName& archive) {
     ok = false;
   }
   if (!ok) path_unlink(staging);
+  driverState.stagingArchivePath = nullptr;
   return ok ? 0 : -1;
 }
 

@@ -47,7 +47,7 @@ int usage() {
 // check, and action lines and progress sent nowhere (errors still reach
 // stderr), as when the archiver's output is redirected.
 void start_run(CommandCode command) {
-  options.language = 1;
+  platformSettings.language = 1;
   options.command = command;
   select_catalog();
   FILE* sink = fopen("/dev/null", "w");

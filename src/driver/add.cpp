@@ -316,7 +316,7 @@ int add_one_file(const PathName& spec, ArchiveFile*& old, ArchiveFile* target, V
   }
 
   char name[PATH_MAX_TEXT];
-  if (options.pathMode)
+  if (platformSettings.pathMode)
     spec.full_path(name);
   else
     strcpy(name, spec.name);

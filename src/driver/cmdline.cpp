@@ -38,7 +38,7 @@ const char* const kDefaultExtensions[ARCHIVE_KIND_COUNT] = {
 };
 
 void select_language(int language) {
-  options.language = language;
+  platformSettings.language = language;
   select_catalog();   // every later message, parse errors included, in that language
 }
 
@@ -245,7 +245,7 @@ void parse_command(const char* text) {
       break;
     case 'b':
       options.command = Create;
-      options.pathMode = 1;
+      platformSettings.pathMode = 1;
       options.testAfter = 1;
       options.level = -2;
       break;
@@ -254,7 +254,7 @@ void parse_command(const char* text) {
       break;
     case 'f':
       options.command = Fresh;
-      options.pathMode = 1;
+      platformSettings.pathMode = 1;
       break;
     case 'j':
       options.command = CommandJ;
@@ -288,11 +288,11 @@ void parse_command(const char* text) {
       break;
     case 'e':
       options.command = Extract;
-      options.pathMode = 0;
+      platformSettings.pathMode = 0;
       break;
     case 'x':
       options.command = Extract;
-      options.pathMode = 1;
+      platformSettings.pathMode = 1;
       break;
     case '=':
       options.command = CommandEquals;
@@ -335,14 +335,14 @@ void parse_switch(const char* text) {
       ++options.methodFive;
       break;
     case '/':
-      ++options.stripLeadingSlash;
+      ++platformSettings.stripLeadingSlash;
       break;
     case 'S':
       options.silent = 1;
       set_quiet(1);
       break;
     case 'a':
-      ++options.pageOutput;
+      ++platformSettings.pageOutput;
       break;
     case 'b':
       ++options.blockMode;
@@ -420,7 +420,7 @@ void parse_switch(const char* text) {
       options.confirmMask |= confirm_mask_from(arg);
       break;
     case 'r':
-      options.pathMode = 1;
+      platformSettings.pathMode = 1;
       break;
     case 's':
       ++options.ignoreTextFlags;

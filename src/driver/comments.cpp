@@ -77,7 +77,7 @@ void comment_from_file(EntryInfo* entry) {
       comment = colon + 1;
     }
     PathName pattern(line);
-    if (!path_match(&entry->name, &pattern, options.pathMode)) continue;
+    if (!path_match(&entry->name, &pattern, platformSettings.pathMode)) continue;
     if (*comment) {
       set_comment(entry, comment);
     } else {

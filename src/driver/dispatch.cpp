@@ -62,8 +62,8 @@ void extract_and_maybe_delete() {
 
 void dispatch(CommandCode command) {
   if (command_is_help(command)) {
-    options.pageOutput = 1;
-    show_full_help(driverState.programPath, options.language);
+    platformSettings.pageOutput = 1;
+    show_full_help(driverState.programPath, platformSettings.language);
     exit(0);
   }
   switch (command) {

@@ -15,6 +15,7 @@
 #include "driver/cmdline.h"
 #include "driver/dispatch.h"
 #include "driver/extract.h"
+#include "driver/fatal.h"
 #include "platform/console.h"
 #include "platform/os.h"
 
@@ -120,11 +121,11 @@ void build_file_specs() {
 // (compared under the current path mode) from the file specifications.
 void remove_temporary_and_excluded_specs() {
   if (driverState.usesTempArchive) {
-    const int pathMode = options.pathMode;
-    options.pathMode = 0;
+    const int pathMode = platformSettings.pathMode;
+    platformSettings.pathMode = 0;
     spec_remove_matching(driverState.fileSpecs, *driverState.tempArchivePath);
     spec_remove_matching(driverState.fileSpecs, *driverState.backupArchivePath);
-    options.pathMode = pathMode;
+    platformSettings.pathMode = pathMode;
   }
   for (int i = 0; i < options.exclusionCount; ++i) {
     spec_remove_matching(driverState.fileSpecs, *options.exclusions[i]);
@@ -134,14 +135,14 @@ void remove_temporary_and_excluded_specs() {
 // The archive and its temporary names are never file specifications of the
 // run itself.
 void remove_archive_specs() {
-  const int pathMode = options.pathMode;
-  options.pathMode = 0;
+  const int pathMode = platformSettings.pathMode;
+  platformSettings.pathMode = 0;
   spec_remove_matching(driverState.fileSpecs, *driverState.archivePath);
   if (driverState.usesTempArchive) {
     spec_remove_matching(driverState.fileSpecs, *driverState.tempArchivePath);
     spec_remove_matching(driverState.fileSpecs, *driverState.backupArchivePath);
   }
-  options.pathMode = pathMode;
+  platformSettings.pathMode = pathMode;
 }
 
 int add_clamped(int total, int count) {
@@ -185,11 +186,11 @@ int run_wildcard_archives() {
 }
 
 void show_help(bool full) {
-  options.pageOutput = 1;
+  platformSettings.pageOutput = 1;
   if (full) {
-    show_full_help(driverState.programPath, options.language);
+    show_full_help(driverState.programPath, platformSettings.language);
   } else {
-    show_brief_help(driverState.programPath, options.language);
+    show_brief_help(driverState.programPath, platformSettings.language);
   }
 }
 
@@ -264,6 +265,7 @@ int kvx_main(int argc, char** argv) {
   print_banner(argc > 1 && chooses_print(argv[1]));
   select_catalog();
   install_interrupt_handler();
+  install_archive_cleanup();
   read_options_file();
 
   if (argc < 2) {

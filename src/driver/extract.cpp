@@ -129,7 +129,7 @@ namespace {
 // False when it does not fit a path.
 bool member_relative_path(const EntryInfo& entry, char* relative) {
   char text[PATH_MAX_TEXT];
-  if (options.pathMode) {
+  if (platformSettings.pathMode) {
     entry.name.full_path(text);
   } else {
     strcpy(text, entry.name.name);
@@ -343,7 +343,7 @@ void set_time_and_attributes(const EntryInfo& entry, const PathName& output) {
 // member's name would stand for some unrelated directory).
 void finish_directory_member(const EntryInfo& entry, const PathName& output) {
   FileStatus status;
-  if (!options.pathMode || path_lstat(output, status) != 0 || !status.is_directory()) return;
+  if (!platformSettings.pathMode || path_lstat(output, status) != 0 || !status.is_directory()) return;
   set_time_and_attributes(entry, output);
 }
 
@@ -380,7 +380,7 @@ void write_member(ArchiveFile* archive, PathName& output, int mode, int errorsBe
 int mark_match(FileSpecList&, SpecNode* node, void* name) {
   const PathName* pattern = node->path;
   const bool hasDirectory = pattern->dir && strcmp(pattern->dir, ".") != 0;
-  return path_match(static_cast<const PathName*>(name), pattern, options.pathMode || hasDirectory) ? 1 : 0;
+  return path_match(static_cast<const PathName*>(name), pattern, platformSettings.pathMode || hasDirectory) ? 1 : 0;
 }
 
 }  // namespace

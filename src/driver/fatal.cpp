@@ -1,20 +1,14 @@
-// The one way out of the run after an unrecoverable error: the temporary
-// archive goes, an old archive moved aside comes back, status 1.
-#include <unistd.h>
-
-#include <cstdlib>
+// What the fatal path undoes for the driver: the temporary archive goes, an
+// old archive moved aside comes back.
+#include "driver/fatal.h"
 
 #include "driver/options.h"
-#include "platform/console.h"
+#include "platform/fatal.h"
 #include "platform/os.h"
 
-void fatal_error(const char* message) {
-  // An interrupt while the clean-up runs must not start it a second time.
-  static volatile int entered = 0;
-  if (entered) _exit(1);
-  entered = 1;
+namespace {
 
-  report_error(message);
+void undo_unfinished_archive() {
   if (driverState.tempArchiveOpen && driverState.tempArchivePath) {
     driverState.tempArchiveOpen = 0;
     path_unlink(*driverState.tempArchivePath);
@@ -26,5 +20,8 @@ void fatal_error(const char* message) {
     path_unlink(place);
     path_rename(*driverState.backupArchivePath, place);
   }
-  exit(1);
 }
+
+}  // namespace
+
+void install_archive_cleanup() { set_fatal_cleanup(undo_unfinished_archive); }

@@ -3,8 +3,10 @@
 
 #include <cstdint>
 
+#include "platform/fatal.h"
 #include "platform/paths.h"
 #include "platform/scan.h"
+#include "platform/settings.h"
 
 enum CommandCode : int {
   None = 0,
@@ -34,7 +36,6 @@ struct Options {
   CommandCode command = None;
   int listLayout = 1;
   int listVariantO = 0;
-  int pathMode = 0;
   int moveFiles = 0;
   int testAfter = 0;
   int level = 0;
@@ -60,12 +61,9 @@ struct Options {
   int commentFileCount = 0;
   int editArchiveComment = 0;
   int showArchiveComment = 1;
-  int pageOutput = 0;
   int silent = 0;
   int ignoreTextFlags = 0;
   int storePackedExtensions = 1;
-  int stripLeadingSlash = 1;
-  int language = 0;
   int archiveKindIndex = 0;
   int archiveKindFixed = 0;
   int extractOverwriteMode = 0;
@@ -94,7 +92,3 @@ struct DriverState {
 
 extern Options options;
 extern DriverState driverState;
-
-// Reports message as a counted error, removes a half-written temporary archive,
-// puts back an old archive moved aside, and ends the process with status 1.
-[[noreturn]] void fatal_error(const char* message);

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "driver/options.h"
+#include "platform/settings.h"
 #include "platform/messages.h"
 
 namespace {
@@ -72,7 +72,7 @@ void pager_prompt() {
   fputs("\r       \r", err);
   fflush(err);
   if (answer == 'a' || answer == EOF) {
-    options.pageOutput = 0;
+    platformSettings.pageOutput = 0;
     console.lineCounter = -32767;
   } else {
     console.lineCounter = 0;
@@ -87,7 +87,7 @@ void pager_put(unsigned char c) {
 
 void write_bytes(const void* data, int n) {
   const unsigned char* bytes = static_cast<const unsigned char*>(data);
-  if (options.pageOutput != 0) {
+  if (platformSettings.pageOutput != 0) {
     // The pager may be turned off part way; the remaining bytes still go out.
     for (int i = 0; i < n; ++i) pager_put(bytes[i]);
   } else {
@@ -174,7 +174,7 @@ FILE* error_stream() { return errors_out(); }
 FILE* input_stream() { return input_in(); }
 
 void select_catalog() {
-  switch (options.language) {
+  switch (platformSettings.language) {
     case 0: console.active = russianMessages; break;
     case 2: console.active = germanMessages; break;
     default: console.active = englishMessages; break;
@@ -205,7 +205,7 @@ const char* month_name(int month) {
 
 void print_text(const char* text) {
   if (console.quiet || text == nullptr) return;
-  if (options.pageOutput != 0) {
+  if (platformSettings.pageOutput != 0) {
     write_bytes(text, static_cast<int>(strlen(text)));
   } else {
     fputs(text, messages_out());
@@ -240,7 +240,7 @@ void sync_messages() { fflush(messages_out()); }
 
 void print_action(const PathName& path, ActionKind kind) {
   print_text(message_text(action_message(kind)));
-  if (options.pathMode) {
+  if (platformSettings.pathMode) {
     print_path(path);
   } else {
     print_name(path.name);
@@ -282,7 +282,7 @@ void set_error_count(int count) { console.errorCount = count; }
 
 void print_repeated(char c, int n) {
   if (console.quiet || n <= 0) return;
-  if (options.pageOutput != 0) {
+  if (platformSettings.pageOutput != 0) {
     for (int i = 0; i < n; ++i) pager_put(static_cast<unsigned char>(c));
     fflush(messages_out());
     return;

@@ -30,7 +30,7 @@ enum class ActionKind : int {
 // Message stream := stdout, error stream := stderr, input stream := stdin,
 // progress clock started, pager line counter reset.
 void console_init();
-// Fills the active catalogue from options.language (0 Russian, 1 English,
+// Fills the active catalogue from platformSettings.language (0 Russian, 1 English,
 // 2 German, anything else English). Cheap; may be called again at any time.
 void select_catalog();
 // The active catalogue's text of message `number`; "" for a number outside 0..95.
@@ -46,7 +46,7 @@ const char* catalog_text(int language, int number);
 const char* month_name(int month);
 
 // Writes a text to the message stream (through the pager while
-// options.pageOutput is non-zero) and flushes it when the stream is watched
+// platformSettings.pageOutput is non-zero) and flushes it when the stream is watched
 // (a terminal, or any stream but the standard output and error); nothing
 // while quiet.
 void print_text(const char* text);
@@ -63,7 +63,7 @@ void flush_messages();
 // of an answer, a direct write to the standard handles).
 void sync_messages();
 
-// The action word of `kind`, the name (full path when options.pathMode is on,
+// The action word of `kind`, the name (full path when platformSettings.pathMode is on,
 // the name part otherwise) and a tab; the line is left open.
 void print_action(const PathName& path, ActionKind kind);
 // print_action, then print_text(tail), then flush_messages.

@@ -4,7 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include "driver/options.h"
+#include "platform/fatal.h"
 #include "platform/console.h"
 
 void on_interrupt(int signal) {

@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/options.h"
+#include "platform/settings.h"
 #include "platform/console.h"
 
 IoFile* ioStandardOutput = nullptr;
@@ -356,7 +356,7 @@ int io_console_write(IoFile* f, const void* data, int n) {
     // Messages and bytes already in the object go out first, so the order is kept.
     sync_messages();
     if (f->pos > 0) io_flush(f);
-    if (options.pageOutput)
+    if (platformSettings.pageOutput)
       page_write(data, n);
     else
       write_full(1, static_cast<const unsigned char*>(data), n);

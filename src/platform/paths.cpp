@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/options.h"
+#include "platform/settings.h"
 #include "platform/console.h"
 #include "platform/name_table.h"
 #include "platform/os.h"
@@ -74,7 +74,7 @@ const char* stored_part(const char* text) {
     const char* next = strchr(text + 2, '/');
     if (next) text = next;
   }
-  if (options.stripLeadingSlash && text[0] == '/') ++text;
+  if (platformSettings.stripLeadingSlash && text[0] == '/') ++text;
   return text;
 }
 

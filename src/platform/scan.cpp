@@ -11,7 +11,7 @@
 #include <new>
 #include <set>
 
-#include "driver/options.h"
+#include "platform/settings.h"
 #include "platform/console.h"
 #include "platform/name_table.h"
 #include "platform/os.h"
@@ -108,7 +108,7 @@ int descend(FileSpecList& list, const PathName& spec, int flags) {
 }
 
 // Lists spec's directory and adds the entries matching its name, descending
-// into subdirectories while options.pathMode is on.
+// into subdirectories while platformSettings.pathMode is on.
 int list_and_add(FileSpecList& list, const PathName& spec, int flags) {
   if (listed_before(spec.dir)) return 0;
   DirScan* scan = dir_open(spec);
@@ -125,7 +125,7 @@ int list_and_add(FileSpecList& list, const PathName& spec, int flags) {
       continue;
     }
     ListedStatus listed{};
-    if (options.pathMode) {
+    if (platformSettings.pathMode) {
       FileStatus& status = listed.status;
       if (path_stat(entry, status) != 0) continue;
       listed.link = status.is_directory() && is_symlink(entry);
@@ -144,7 +144,7 @@ int list_and_add(FileSpecList& list, const PathName& spec, int flags) {
     }
     // Entry and specification share the listed directory, so the names decide;
     // a directory text holding '[' then still matches itself.
-    if (wild_match(entry.name, spec.name)) add_spec(list, entry, flags, true, options.pathMode ? &listed : nullptr);
+    if (wild_match(entry.name, spec.name)) add_spec(list, entry, flags, true, platformSettings.pathMode ? &listed : nullptr);
   }
   dir_close(scan);
   return 1;
@@ -164,7 +164,7 @@ int add_spec(FileSpecList& list, const PathName& spec, int flags, bool from_list
   if (from_listing) {
     ++foundOnDisk;
     spec_insert(list, spec, flags);
-    if (!options.pathMode) return 1;
+    if (!platformSettings.pathMode) return 1;
     if (listed) {
       if (!listed->status.is_directory() || listed->link) return 1;
     } else if (path_stat(spec, status) != 0 || !status.is_directory() || is_symlink(spec)) {
@@ -175,7 +175,7 @@ int add_spec(FileSpecList& list, const PathName& spec, int flags, bool from_list
   if (!spec.has_wildcards() && path_stat(spec, status) == 0) {
     ++foundOnDisk;
     spec_insert(list, spec, flags);
-    if (!options.pathMode || !status.is_directory()) return 1;
+    if (!platformSettings.pathMode || !status.is_directory()) return 1;
     return descend(list, spec, flags);
   }
   return list_and_add(list, spec, flags);
@@ -351,7 +351,7 @@ int spec_remove_matching(FileSpecList& list, const PathName& pattern) {
   SpecNode** link = &list;
   while (*link) {
     SpecNode* node = *link;
-    if (path_match(node->path, &pattern, options.pathMode)) {
+    if (path_match(node->path, &pattern, platformSettings.pathMode)) {
       *link = node->next;
       delete node->path;
       delete node;

@@ -44,7 +44,7 @@ void dir_close(DirScan* scan);
 // Inserts a copy of p in name order; 0 when inserted or already present, 1 when memory is short.
 int spec_insert(FileSpecList& list, const PathName& p, int flags);
 // Adds a specification, expanding it on disk when flags has SPEC_SCAN (descending
-// into directories while options.pathMode is on). 1 after an insertion or a
+// into directories while platformSettings.pathMode is on). 1 after an insertion or a
 // completed listing, 0 when the directory was listed before or cannot be listed.
 int spec_add(FileSpecList& list, const PathName& spec, int flags);
 // How many entries on disk spec_add calls with SPEC_SCAN have found so far
@@ -52,7 +52,7 @@ int spec_add(FileSpecList& list, const PathName& spec, int flags);
 int spec_found_count();
 // Frees every node and its path; the list is then empty.
 void spec_clear(FileSpecList& list);
-// Unlinks and frees every node matching pattern under options.pathMode; answers
+// Unlinks and frees every node matching pattern under platformSettings.pathMode; answers
 // how many. Not to be called from a spec_for_each visitor of the same list.
 int spec_remove_matching(FileSpecList& list, const PathName& pattern);
 

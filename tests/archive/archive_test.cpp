@@ -115,7 +115,7 @@ TEST_F(ArchiveTest, KindsWithoutAReaderFailCleanly) {
 }
 
 TEST_F(ArchiveTest, WritingIntoForeignFormatsIsFatal) {
-  options.language = 1;
+  platformSettings.language = 1;
   select_catalog();
   EntryInfo entry;
   unsigned char buffer[16];

@@ -34,7 +34,7 @@ class ConsoleCapture {
   ConsoleCapture() : messages_(tmpfile()), errors_(tmpfile()), startCount_(error_count()) {
     oldMessages_ = message_stream();
     oldErrors_ = error_stream();
-    options.language = 1;
+    platformSettings.language = 1;
     select_catalog();
     console_use_streams(messages_, errors_, nullptr);
   }

@@ -217,7 +217,7 @@ void expand(const std::vector<Token>& tokens, Bytes& out) {
 class DecodeTest : public testing::Test {
  protected:
   void SetUp() override {
-    options.language = 1;
+    platformSettings.language = 1;
     options.textMode = 0;
     options.command = CommandCode::Test;
     select_catalog();

@@ -572,7 +572,7 @@ TEST_F(PackTest, ActionLineShowsNameAndRatio) {
   FILE* messages = tmpfile();
   console_use_streams(messages, nullptr, nullptr);
   inputChecked = 0;  // no progress figure in the line
-  options.language = 1;
+  platformSettings.language = 1;
   select_catalog();
   PathName name("dir/note.txt");
   Bytes data(1000, 'q');

@@ -102,7 +102,7 @@ class RoundTripTest : public testing::Test {
  protected:
   void SetUp() override {
     saved = options;
-    options.language = 1;
+    platformSettings.language = 1;
     options.command = Add;
     select_catalog();
     messages = tmpfile();

@@ -33,7 +33,7 @@ class Console : public ::testing::Test {
  protected:
   void SetUp() override {
     options = Options{};
-    options.language = 1;
+    platformSettings.language = 1;
     select_catalog();
     messages_ = tmpfile();
     errors_ = tmpfile();
@@ -275,7 +275,7 @@ TEST_F(CommentFile, FirstMatchingLineDecidesOnEveryCall) {
       {"y.bin", 0, nullptr},                 // no line matches
   };
   for (const FileCase& c : cases) {
-    options.pathMode = c.pathMode;
+    platformSettings.pathMode = c.pathMode;
     EntryInfo* entry = member(c.name, ENTRY_TEXT, "old");
     comment_member(entry);
     const char* expected = c.expected ? c.expected : "old";
@@ -303,7 +303,7 @@ TEST(CommentFileMissing, IsReportedOnceAndMembersKeepTheirComments) {
   EXPECT_EXIT(
       {
         options = Options{};
-        options.language = 1;
+        platformSettings.language = 1;
         select_catalog();
         FILE* errors = tmpfile();
         console_use_streams(nullptr, errors, nullptr);

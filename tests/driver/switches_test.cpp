@@ -34,7 +34,7 @@ class Parser : public ::testing::Test {
  protected:
   void SetUp() override {
     reset_state();
-    options.language = 1;
+    platformSettings.language = 1;
     select_catalog();
     errors_ = tmpfile();
     console_use_streams(nullptr, errors_, nullptr);
@@ -133,11 +133,11 @@ TEST_F(Parser, SwitchesWithNamesAndCounters) {
   for (const char* s : {"-a", "-a", "-b", "-d", "-5", "-/", "-y", "-z", "-s", "-jm", "-ju", "-cg", "-cl", "-cl"}) {
     parse_switch(s);
   }
-  EXPECT_EQ(options.pageOutput, 2);
+  EXPECT_EQ(platformSettings.pageOutput, 2);
   EXPECT_EQ(options.blockMode, 1);
   EXPECT_EQ(options.dirBlock, 1);
   EXPECT_EQ(options.methodFive, 1);
-  EXPECT_EQ(options.stripLeadingSlash, 2);
+  EXPECT_EQ(platformSettings.stripLeadingSlash, 2);
   EXPECT_EQ(options.assumeYes, 1);
   EXPECT_EQ(options.storePackedExtensions, 2);
   EXPECT_EQ(options.ignoreTextFlags, 1);
@@ -160,7 +160,7 @@ TEST_F(Parser, SwitchesWithNamesAndCounters) {
   parse_switch("-cs");
   EXPECT_EQ(options.showArchiveComment, 0);
   for (const char* s : {"-r", "-t", "-u", "-f", "-k", "-m", "-jc", "-n", "-p", "-g1secret", "-g7"}) parse_switch(s);
-  EXPECT_EQ(options.pathMode + options.testAfter + options.updateOnly + options.freshOnly + options.keepBroken +
+  EXPECT_EQ(platformSettings.pathMode + options.testAfter + options.updateOnly + options.freshOnly + options.keepBroken +
                 options.moveFiles + options.narrowWindow,
             7);
   EXPECT_EQ(errors(), "");
@@ -168,14 +168,14 @@ TEST_F(Parser, SwitchesWithNamesAndCounters) {
 }
 
 TEST_F(Parser, LanguageSwitchSelectsTheCatalogue) {
-  options.language = 1;
+  platformSettings.language = 1;
   parse_switch("-lru");
-  EXPECT_EQ(options.language, 0);
+  EXPECT_EQ(platformSettings.language, 0);
   EXPECT_STREQ(message_text(9), catalog_text(0, 9));
   parse_switch("-lEN");   // compared with case: no change
-  EXPECT_EQ(options.language, 0);
+  EXPECT_EQ(platformSettings.language, 0);
   parse_switch("-len");
-  EXPECT_EQ(options.language, 1);
+  EXPECT_EQ(platformSettings.language, 1);
   EXPECT_STREQ(message_text(9), "Unknown command `%'");
 }
 
@@ -211,11 +211,11 @@ TEST_F(Parser, Commands) {
 
 TEST_F(Parser, CommandSideSettings) {
   parse_command("b");
-  EXPECT_EQ(options.pathMode, 1);
+  EXPECT_EQ(platformSettings.pathMode, 1);
   EXPECT_EQ(options.testAfter, 1);
   EXPECT_EQ(options.level, -2);
   parse_command("e");
-  EXPECT_EQ(options.pathMode, 0);
+  EXPECT_EQ(platformSettings.pathMode, 0);
   parse_command("m");
   EXPECT_EQ(options.moveFiles, 1);
   parse_command("v");
@@ -223,9 +223,9 @@ TEST_F(Parser, CommandSideSettings) {
   parse_command("(");
   EXPECT_EQ(options.listLayout, 2);
   parse_command("he");
-  EXPECT_EQ(options.language, 1);
+  EXPECT_EQ(platformSettings.language, 1);
   parse_command("hr");
-  EXPECT_EQ(options.language, 0);
+  EXPECT_EQ(platformSettings.language, 0);
   EXPECT_STREQ(message_text(9), catalog_text(0, 9));
 }
 
@@ -256,7 +256,7 @@ TEST_F(Parser, OptionsFileWordsNeverBecomeTheCommand) {
   ASSERT_EQ(options.nameCount, 1);
   EXPECT_STREQ(options.names[0], "a");
   EXPECT_EQ(options.blockMode, 1);
-  EXPECT_EQ(options.language, 1);
+  EXPECT_EQ(platformSettings.language, 1);
 
   std::string second = write_temp("x");
   read_response_file(second.c_str(), 2);   // a response file after the command
@@ -338,7 +338,7 @@ TEST_F(Parser, FailedChecksEndTheRun) {
   console_use_streams(nullptr, stderr, nullptr);
   for (const auto& row : rows) {
     reset_state();
-    options.language = 1;
+    platformSettings.language = 1;
     options.command = row.command;
     for (const char* s : row.switches) {
       if (s) parse_switch(s);

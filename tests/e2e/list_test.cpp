@@ -396,7 +396,7 @@ TEST(ListingErrors, MissingArchiveIsACountedError) {
 class Formatters : public ::testing::Test {
  protected:
   void SetUp() override {
-    options.language = 1;
+    platformSettings.language = 1;
     select_catalog();
     out_ = tmpfile();
     console_use_streams(out_, nullptr, nullptr);
@@ -464,7 +464,7 @@ TEST_F(Formatters, SizeAndDateLine) {
 }
 
 TEST_F(Formatters, RussianMonthNames) {
-  options.language = 0;
+  platformSettings.language = 0;
   select_catalog();
   print_dos_date(dos_time(2005, 5, 20, 10, 30));
   EXPECT_EQ(take(), " 20-май-105 10:30");

@@ -33,9 +33,9 @@ class ConsoleTest : public ::testing::Test {
     ASSERT_TRUE(out_ && err_ && in_);
     console_init();
     console_use_streams(out_, err_, in_);
-    options.language = 1;
-    options.pageOutput = 0;
-    options.pathMode = 0;
+    platformSettings.language = 1;
+    platformSettings.pageOutput = 0;
+    platformSettings.pathMode = 0;
     select_catalog();
     set_quiet(0);
     set_error_count(0);
@@ -43,9 +43,9 @@ class ConsoleTest : public ::testing::Test {
 
   void TearDown() override {
     console_init();
-    options.language = 0;
-    options.pageOutput = 0;
-    options.pathMode = 0;
+    platformSettings.language = 0;
+    platformSettings.pageOutput = 0;
+    platformSettings.pathMode = 0;
     select_catalog();
     set_quiet(0);
     set_error_count(0);
@@ -124,7 +124,7 @@ TEST_F(ConsoleTest, SelectedCatalogueAnswersEachLanguagesTexts) {
       {2, 93, "[learned] "},
   };
   for (const CatalogCase& c : cases) {
-    options.language = c.language;
+    platformSettings.language = c.language;
     select_catalog();
     select_catalog();  // selecting again changes nothing
     EXPECT_STREQ(message_text(c.number), c.text) << "language " << c.language << " message " << c.number;
@@ -137,7 +137,7 @@ TEST_F(ConsoleTest, SelectedCatalogueAnswersEachLanguagesTexts) {
 
 TEST_F(ConsoleTest, UnknownLanguageIndexSelectsEnglishAndOutOfRangeNumbersAreEmpty) {
   for (int language : {3, -1, 99}) {
-    options.language = language;
+    platformSettings.language = language;
     select_catalog();
     EXPECT_STREQ(message_text(1), "Adding     ");
   }
@@ -179,12 +179,12 @@ TEST_F(ConsoleTest, MonthNamesComeFromTheActiveCatalogue) {
       {0, 5, "май"}, {0, 12, "дек"}, {1, 0, "???"}, {0, 13, "???"},
   };
   for (const auto& c : cases) {
-    options.language = c.language;
+    platformSettings.language = c.language;
     select_catalog();
     EXPECT_STREQ(month_name(c.month), c.name) << c.language << " " << c.month;
   }
   // English keeps the four-byte fields the listing layout was made for.
-  options.language = 1;
+  platformSettings.language = 1;
   select_catalog();
   EXPECT_STREQ(message_text(MSG_MONTHS) + 4 * 6, "Jul");
 }
@@ -210,18 +210,18 @@ TEST_F(ConsoleTest, ActionLineShowsWordNameAndTab) {
 }
 
 TEST_F(ConsoleTest, ActionLineWithPathModeShowsTheFullPathWithSlashes) {
-  options.pathMode = 1;
+  platformSettings.pathMode = 1;
   PathName path("docs/sub/notes.txt");
   print_action_with(path, ActionKind::Add, message_text(MSG_OK));
   EXPECT_EQ(out(), "Adding     docs/sub/notes.txt\tOK    \n");
 }
 
 TEST_F(ConsoleTest, ActionWordFollowsTheLanguage) {
-  options.language = 2;
+  platformSettings.language = 2;
   select_catalog();
   PathName path("a.txt");
   print_action(path, ActionKind::Skip);
-  options.language = 0;
+  platformSettings.language = 0;
   select_catalog();
   print_action(path, ActionKind::Comment);
   EXPECT_EQ(out(), "Überspringen a.txt\tКомментарий a.txt\t");
@@ -283,7 +283,7 @@ TEST_F(ConsoleTest, QuietSilencesMessagesButNotCountedErrors) {
   print_name("name");
   print_action_with(PathName("a/b.txt"), ActionKind::Test, "OK    \n");
   print_repeated('\b', 5);
-  options.pageOutput = 1;
+  platformSettings.pageOutput = 1;
   print_text("paged\n");
   print_repeated('x', 3);
   EXPECT_EQ(report_error_with("%: read error", "f"), 1);
@@ -355,23 +355,23 @@ TEST_F(ConsoleTest, PagerPromptsEvery23LinesUntilAnsweredA) {
       TearDown();
       SetUp();
       give_input(c.answers);
-      options.pageOutput = 1;
+      platformSettings.pageOutput = 1;
       write_lines(writer, c.lines);
       std::string shown = err();
       SCOPED_TRACE(std::string(c.what) + ", writer " + std::to_string(static_cast<int>(writer)));
       EXPECT_EQ(count_of(shown, "-more- "), c.prompts);
       EXPECT_EQ(count_of(shown, "-more- \r       \r"), c.prompts);  // each prompt is erased
-      EXPECT_EQ(options.pageOutput, c.pagerAfter);
+      EXPECT_EQ(platformSettings.pageOutput, c.pagerAfter);
       EXPECT_EQ(count_of(out(), "\n"), c.lines);  // every line is shown
     }
   }
 }
 
 TEST_F(ConsoleTest, PagerPromptComesAfterThe23rdLineAndUsesTheCatalogue) {
-  options.language = 0;
+  platformSettings.language = 0;
   select_catalog();
   give_input("x\n");
-  options.pageOutput = 1;
+  platformSettings.pageOutput = 1;
   write_lines(Writer::LineByLine, 22);
   EXPECT_EQ(err(), "");
   EXPECT_EQ(ftell(in_), 0);  // no answer read yet
@@ -382,10 +382,10 @@ TEST_F(ConsoleTest, PagerPromptComesAfterThe23rdLineAndUsesTheCatalogue) {
 
 TEST_F(ConsoleTest, PagerStaysOffForTheRunOnceAnsweredA) {
   give_input("a\n");
-  options.pageOutput = 1;
+  platformSettings.pageOutput = 1;
   write_lines(Writer::WholeText, 23);
-  EXPECT_EQ(options.pageOutput, 0);
-  options.pageOutput = 1;  // even if raised again, many lines pass unasked
+  EXPECT_EQ(platformSettings.pageOutput, 0);
+  platformSettings.pageOutput = 1;  // even if raised again, many lines pass unasked
   write_lines(Writer::WholeText, 200);
   EXPECT_EQ(count_of(err(), "-more- "), 1);
 }
@@ -465,8 +465,8 @@ TEST(ConsoleRedirected, BufferedMessagesComeBeforeReportsAndQuestions) {
   int savedErr = dup(2);
   dup2(fd, 1);
   dup2(fd, 2);
-  options.language = 1;
-  options.pageOutput = 0;
+  platformSettings.language = 1;
+  platformSettings.pageOutput = 0;
   select_catalog();
   set_quiet(0);
   set_error_count(0);
@@ -490,7 +490,7 @@ TEST(ConsoleRedirected, BufferedMessagesComeBeforeReportsAndQuestions) {
   fclose(in);
   console_init();
   set_error_count(0);
-  options.language = 0;
+  platformSettings.language = 0;
   select_catalog();
 
   EXPECT_EQ(key, 'y');
@@ -500,13 +500,13 @@ TEST(ConsoleRedirected, BufferedMessagesComeBeforeReportsAndQuestions) {
 }
 
 TEST(ConsoleInterruptDeathTest, InterruptEndsTheRunWithStatus1) {
-  options.language = 1;
+  platformSettings.language = 1;
   select_catalog();
   console_init();
   install_interrupt_handler();
   EXPECT_EXIT(raise(SIGINT), ::testing::ExitedWithCode(1), "Interrupted");
   signal(SIGINT, SIG_DFL);
-  options.language = 0;
+  platformSettings.language = 0;
   select_catalog();
 }
 

@@ -178,7 +178,7 @@ TEST(PathName, StoredForms) {
       {"rel/a", "rel/a"},
       {"c:b.txt", "./b.txt"},
   };
-  ASSERT_NE(options.stripLeadingSlash, 0);
+  ASSERT_NE(platformSettings.stripLeadingSlash, 0);
   for (const Case& c : cases) {
     PathName p(c.text);
     char stored[PATH_MAX_TEXT];

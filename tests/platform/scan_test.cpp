@@ -111,12 +111,12 @@ class ScanTest : public ::testing::Test {
     errors_ = tmpfile();
     console_use_streams(messages_, errors_, nullptr);
     errors_before_ = error_count();
-    saved_path_mode_ = options.pathMode;
+    saved_path_mode_ = platformSettings.pathMode;
     forget_listed_directories();
   }
   void TearDown() override {
     spec_clear(list_);
-    options.pathMode = saved_path_mode_;
+    platformSettings.pathMode = saved_path_mode_;
     console_use_streams(stdout, stderr, nullptr);
     fclose(messages_);
     fclose(errors_);
@@ -188,7 +188,7 @@ TEST_F(ScanTest, ListingIncludesDotEntries) {
 }
 
 TEST_F(ScanTest, StarGivesSortedDuplicateFreeList) {
-  options.pathMode = 0;
+  platformSettings.pathMode = 0;
   for (const char* name : {"b", "A", "c", "B"}) make_file(name);
   EXPECT_EQ(add("*"), 1);
   // Names sort ignoring case; names that differ only in case are distinct files here.
@@ -213,7 +213,7 @@ TEST_F(ScanTest, WithoutScanFlagSpecsAreInsertedAsGiven) {
 
 TEST_F(ScanTest, MissingSpecificationInsertsNothing) {
   make_file("present");
-  options.pathMode = 1;
+  platformSettings.pathMode = 1;
   EXPECT_EQ(add("absent.txt"), 1);
   EXPECT_EQ(list_, nullptr);
   EXPECT_EQ(add("nodir/absent.txt"), 0);  // its directory cannot be listed
@@ -232,7 +232,7 @@ void make_tree() {
 
 TEST_F(ScanTest, RecursiveDirectoryListsEachDirectoryOnce) {
   make_tree();
-  options.pathMode = 1;
+  platformSettings.pathMode = 1;
   EXPECT_EQ(add("src"), 1);
   EXPECT_EQ(paths_of(list_), (std::vector<std::string>{"src", "src/a.c", "src/b.txt", "src/empty", "src/sub",
                                                        "src/sub/c.c", "src/sub/deep", "src/sub/deep/d.c"}));
@@ -254,14 +254,14 @@ TEST_F(ScanTest, RecursiveDirectoryListsEachDirectoryOnce) {
 
 TEST_F(ScanTest, RecursivePatternDescendsWithoutAddingDirectories) {
   make_tree();
-  options.pathMode = 1;
+  platformSettings.pathMode = 1;
   EXPECT_EQ(add("src/*.c"), 1);
   EXPECT_EQ(paths_of(list_), (std::vector<std::string>{"src/a.c", "src/sub/c.c", "src/sub/deep/d.c"}));
 }
 
 TEST_F(ScanTest, NonRecursivePatternStaysInItsDirectory) {
   make_tree();
-  options.pathMode = 0;
+  platformSettings.pathMode = 0;
   EXPECT_EQ(add("src/*"), 1);
   EXPECT_EQ(paths_of(list_), (std::vector<std::string>{"src/a.c", "src/b.txt", "src/empty", "src/sub"}));
   EXPECT_EQ(parsing_lines(), (std::vector<std::string>{"src/*"}));
@@ -277,7 +277,7 @@ TEST_F(ScanTest, SymbolicLinksFoundWhileRecursingAreNotFollowed) {
   make_dir("outside");
   make_file("outside/o.c");
   make_link("../outside", "src/out");
-  options.pathMode = 1;
+  platformSettings.pathMode = 1;
   EXPECT_EQ(add("src"), 1);
   // The links to directories are entries themselves; nothing below them is
   // listed, and entries whose status cannot be read are passed over.
@@ -297,7 +297,7 @@ TEST_F(ScanTest, UnreadableEntriesAreInsertedAsFoundWithoutRecursion) {
   make_link("missing", "dangling");
   make_link("ring2", "ring1");
   make_link("ring1", "ring2");
-  options.pathMode = 0;
+  platformSettings.pathMode = 0;
   EXPECT_EQ(add("*"), 1);
   EXPECT_EQ(paths_of(list_), (std::vector<std::string>{"dangling", "ring1", "ring2"}));
   EXPECT_EQ(parsing_lines().size(), 1u);
@@ -309,7 +309,7 @@ TEST_F(ScanTest, FileNamesHoldingWildcardsAreNotExpandedAgain) {
   make_dir("x[1]");
   make_file("x[1]/f");
   for (int mode : {0, 1}) {
-    options.pathMode = mode;
+    platformSettings.pathMode = mode;
     spec_clear(list_);
     EXPECT_EQ(add("*"), 1);
     std::vector<std::string> expected = {"a*b", "q?", "x[1]"};
@@ -323,7 +323,7 @@ TEST_F(ScanTest, NamesTheCanonicalFormWouldChangeAreReported) {
   make_file("dot.");
   make_file("keep");
   make_file("\xff\xfe.bin");  // not UTF-8: kept as bytes
-  options.pathMode = 0;
+  platformSettings.pathMode = 0;
   EXPECT_EQ(add("*"), 1);
   EXPECT_EQ(paths_of(list_), (std::vector<std::string>{"keep", "\xff\xfe.bin"}));
   EXPECT_EQ(errors(), 2);
@@ -340,7 +340,7 @@ TEST_F(ScanTest, PathsGrowingPastTheLimitAreReportedNotCut) {
   make_file("deep/" + level1 + "/" + level2 + "/short");
   make_file("deep/" + level1 + "/" + level2 + "/" + level3);
   make_dir("deep/" + level1 + "/" + level2 + "/" + level3 + ".d");
-  options.pathMode = 1;
+  platformSettings.pathMode = 1;
   EXPECT_EQ(add("deep"), 1);
   std::string middle = "deep/" + level1 + "/" + level2;
   EXPECT_EQ(paths_of(list_),
@@ -358,10 +358,10 @@ TEST_F(ScanTest, PathsGrowingPastTheLimitAreReportedNotCut) {
 
 TEST_F(ScanTest, RemoveMatchingByNameOrByPath) {
   for (const char* text : {"a.txt", "b.c", "src/c.txt", "src/d.c", "src/sub/e.txt"}) add(text, SPEC_MATCH);
-  options.pathMode = 1;
+  platformSettings.pathMode = 1;
   EXPECT_EQ(spec_remove_matching(list_, PathName("src/*.txt")), 2);  // '*' crosses into src/sub
   EXPECT_EQ(paths_of(list_), (std::vector<std::string>{"a.txt", "b.c", "src/d.c"}));
-  options.pathMode = 0;
+  platformSettings.pathMode = 0;
   EXPECT_EQ(spec_remove_matching(list_, PathName("elsewhere/*.C")), 2);  // names alone, case ignored
   EXPECT_EQ(paths_of(list_), (std::vector<std::string>{"a.txt"}));
   EXPECT_EQ(spec_remove_matching(list_, PathName("none")), 0);
@@ -416,7 +416,7 @@ TEST_F(ScanTest, InsertionKeepsEveryListSortedWhateverTheOrder) {
   spec_clear(list_);
   list_ = saved;
   insert_both(200, 400);
-  options.pathMode = 1;
+  platformSettings.pathMode = 1;
   int removed = spec_remove_matching(list_, PathName("d/*"));
   EXPECT_GT(removed, 0);
   // Matching ignores case: "D/..." goes as well.

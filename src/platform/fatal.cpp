@@ -1,0 +1,27 @@
+// The fatal path: report, clean up through the installed hook, status 1.
+#include "platform/fatal.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "platform/console.h"
+#include "platform/settings.h"
+
+PlatformSettings platformSettings;
+
+namespace {
+void (*fatalCleanup)() = nullptr;
+}  // namespace
+
+void set_fatal_cleanup(void (*cleanup)()) { fatalCleanup = cleanup; }
+
+void fatal_error(const char* message) {
+  // An interrupt while the clean-up runs must not start it a second time.
+  static volatile int entered = 0;
+  if (entered) _exit(1);
+  entered = 1;
+  report_error(message);
+  if (fatalCleanup) fatalCleanup();
+  exit(1);
+}

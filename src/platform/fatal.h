@@ -1,0 +1,11 @@
+// The one way out of the run after an unrecoverable error (no memory, an
+// interrupt, writing into a format that cannot be written).
+#pragma once
+
+// Reports message as a counted error, runs the clean-up the program
+// installed (the driver removes a half-written temporary archive and puts
+// back an old archive moved aside), and ends the process with status 1.
+[[noreturn]] void fatal_error(const char* message);
+
+// The clean-up fatal_error runs; the last one installed counts.
+void set_fatal_cleanup(void (*cleanup)());

@@ -16,7 +16,7 @@
 #include <cstring>
 
 #include "archive/archive.h"
-#include "archive/check.h"
+#include "codec/common/transfer.h"
 #include "codec/huff/huff_format.h"
 #include "codec/huff/pack.h"
 #include "codec/huff/unpack.h"
@@ -52,8 +52,8 @@ void start_run(CommandCode command) {
   select_catalog();
   FILE* sink = fopen("/dev/null", "w");
   console_use_streams(sink != nullptr ? sink : stdout, stderr, nullptr);
-  checkUpdate = crc32_update;
-  inputChecked = 1;
+  transfer.checkUpdate = crc32_update;
+  transfer.inputChecked = 1;
 }
 
 // Opens MEMBER and reads its header; null (after a message) when it is not one.
@@ -136,7 +136,7 @@ int unpack(const char* memberName, const char* outputName) {
   archive.entry.packedSize = static_cast<uint32_t>(header.packed);
   archive.entry.unpackedSize = static_cast<uint32_t>(header.unpacked);
   const uint32_t crc = unpack_member(&archive, output, nullptr, nullptr);
-  const uint32_t produced = outputCount;
+  const uint32_t produced = transfer.outputCount;
   const int closed = output != nullptr ? io_close(output) : 0;
   io_close(member);
   archive.file = nullptr;

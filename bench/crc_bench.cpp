@@ -9,7 +9,7 @@
 
 #include <zlib.h>
 
-#include "archive/check.h"
+#include "codec/common/transfer.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "archive/archive.h"
-#include "archive/check.h"
+#include "codec/common/transfer.h"
 #include "archive/kvn_format.h"
 #include "codec/huff/pack.h"
 #include "driver/options.h"
@@ -138,7 +138,7 @@ bool add_member(ArchiveFile* archive, const char* dir, const Member& member) {
 
 int pack(const char* output, const char* dir) {
   codec_buffers_alloc();
-  inputChecked = 1;  // the member reader computes the data check while packing
+  transfer.inputChecked = 1;  // the member reader computes the data check while packing
   PathName outputPath(output);
   unlink(output);  // archives are always created anew
   ArchiveFile* archive = open_archive(outputPath, 0, Kvn, 1, 0);

@@ -97,7 +97,7 @@ int install_format(ArchiveFile* archive, ArchiveKind kind) {
   archive->checksum = ops->checksum;
   archive->buildHeader = ops->buildHeader;
   archive->writeGlobal = ops->writeGlobal;
-  checkUpdate = ops->checksum;
+  transfer.checkUpdate = ops->checksum;
   return 0;
 }
 

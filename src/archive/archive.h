@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "archive/check.h"
+#include "codec/common/transfer.h"
 #include "platform/iofile.h"
 #include "platform/paths.h"
 
@@ -145,7 +145,7 @@ struct ArchiveFile {
 void clear_entry(EntryInfo& entry);
 
 // Installs the operations of kind and makes its checksum the current
-// checkUpdate. Answers 0; -1 (after a counted error) for a kind whose reader
+// transfer.checkUpdate. Answers 0; -1 (after a counted error) for a kind whose reader
 // is not part of this build. Kinds without any reader end the run through
 // fatal_error("bad select archiver\n").
 int install_format(ArchiveFile* archive, ArchiveKind kind);

@@ -273,7 +273,7 @@ int read_entry_header(ArchiveFile* archive) {
     e.pieceOffset = get_be32(body + pos);
     pos += 4;
   }
-  options.textMode = options.ignoreTextFlags ? 0 : (e.flags & ENTRY_TEXT);
+  transfer.textMode = options.ignoreTextFlags ? 0 : (e.flags & ENTRY_TEXT);
   e.unpackedSize = get_be32(body + pos);
   e.packedSize = get_be32(body + pos + 4);
   e.dataCrc = get_be32(body + pos + 8);

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/check.h"
+#include "codec/common/transfer.h"
 #include "archive/kvn_format.h"
 #include "codec/huff/pack.h"
 #include "driver/comments.h"
@@ -138,7 +138,7 @@ int64_t volume_limit() {
 // members; answers the number of errors found.
 int test_new_archive() {
   int errorsBefore = error_count();
-  inputChecked = 0;
+  transfer.inputChecked = 0;
   FileSpecList saved = driverState.fileSpecs;
   driverState.fileSpecs = nullptr;
   spec_add(driverState.fileSpecs, PathName("*"), SPEC_MATCH);
@@ -194,11 +194,11 @@ ArchiveFile* open_old_archive(bool& ok) {
 
 void prepare_member(ArchiveFile* target) {
   EntryInfo& e = target->entry;
-  driverState.readSourceName = &e.name;
-  driverState.writeTargetName = driverState.tempArchivePath;
+  transfer.readSourceName = &e.name;
+  transfer.writeTargetName = driverState.tempArchivePath;
   if (options.archiveKindIndex == Kvx) e.flags &= uint16_t(~ENTRY_TEXT);
   if (options.storePackedExtensions && ext_in_list(e.name)) e.flags |= ENTRY_STORED;
-  options.textMode = (e.flags & ENTRY_TEXT) != 0;
+  transfer.textMode = (e.flags & ENTRY_TEXT) != 0;
 }
 
 int write_member_header(ArchiveFile* target, int64_t at) {
@@ -407,7 +407,7 @@ void add_members() {
 
   forget_added_files();
   driverState.newestMemberTime = 0;
-  inputChecked = 1;
+  transfer.inputChecked = 1;
   ArchiveFile* target = open_new_archive();
   if (target == nullptr) {
     close_archive(old);
@@ -475,11 +475,11 @@ void add_members() {
     set_archive_time();
     if (!space.unfinished) break;
     if (!next_volume_wanted()) return;
-    inputChecked = 1;
+    transfer.inputChecked = 1;
     target = open_new_archive();
     if (target == nullptr) return;
   }
-  inputChecked = 0;
+  transfer.inputChecked = 0;
   if (options.moveFiles && error_count() == 0) delete_added_files();
 }
 

@@ -3,7 +3,7 @@
 #include "driver/delete_fresh.h"
 
 
-#include "archive/check.h"
+#include "codec/common/transfer.h"
 #include "archive/dos_time.h"
 #include "codec/huff/pack.h"
 #include "driver/add.h"
@@ -124,7 +124,7 @@ void fresh_members() {
   print_text("\n");
 
   forget_added_files();
-  inputChecked = 1;
+  transfer.inputChecked = 1;
   ArchiveFile* target = open_new_archive();
   if (target == nullptr) {
     close_archive(old);
@@ -152,7 +152,7 @@ void fresh_members() {
   }
   if (r < 0) failed = true;
   close_archive(old);
-  inputChecked = 0;
+  transfer.inputChecked = 0;
   if (!failed) report_unmatched_specs(driverState.fileSpecs);
   if (failed || failure_count(target) != 0) {
     discard_new_archive(target);

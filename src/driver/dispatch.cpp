@@ -11,6 +11,7 @@
 #include "driver/entry.h"
 #include "driver/extract.h"
 #include "driver/list.h"
+#include "codec/common/transfer.h"
 #include "platform/console.h"
 
 namespace {
@@ -61,6 +62,8 @@ void extract_and_maybe_delete() {
 }  // namespace
 
 void dispatch(CommandCode command) {
+  // Member data of "p" goes to the console: no progress figures there.
+  transfer.showProgress = command != Print;
   if (command_is_help(command)) {
     platformSettings.pageOutput = 1;
     show_full_help(driverState.programPath, platformSettings.language);

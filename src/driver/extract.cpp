@@ -306,7 +306,7 @@ bool target_accepted(const EntryInfo& entry, PathName& output) {
 IoFile* create_output(const EntryInfo& entry, const PathName& output) {
   const bool laterPiece = (entry.flags & ENTRY_PIECE) && entry.pieceOffset != 0;
   const int mode =
-      (laterPiece ? IO_MODE_WRITE : IO_MODE_CREATE) | (options.textMode ? 0 : IO_MODE_DIRECT) | IO_MODE_NO_FOLLOW;
+      (laterPiece ? IO_MODE_WRITE : IO_MODE_CREATE) | (transfer.textMode ? 0 : IO_MODE_DIRECT) | IO_MODE_NO_FOLLOW;
   char path[PATH_MAX_TEXT];
   output.full_path(path);
   // A link at the name is replaced, never written through; so is a file with
@@ -449,8 +449,8 @@ void extract_member(ArchiveFile* archive, int mode) {
     return;
   }
   read_source() = *archive->path;
-  driverState.readSourceName = &read_source();
-  driverState.writeTargetName = &output;
+  transfer.readSourceName = &read_source();
+  transfer.writeTargetName = &output;
   const int errorsBefore = error_count();
 
   // An unselected block-mode member is only decoded: no question about it

@@ -84,8 +84,6 @@ struct DriverState {
   const PathName* movedArchivePath = nullptr;    // the name the old archive was moved aside from
   const PathName* stagingArchivePath = nullptr;  // a copy of the new archive being made beside the old one
   uint32_t newestMemberTime = 0;
-  PathName* writeTargetName = nullptr;
-  PathName* readSourceName = nullptr;
   FileSpecList fileSpecs = nullptr;
   FileSpecList archiveSpecs = nullptr;
 };

@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "archive/check.h"
+#include "codec/common/transfer.h"
 #include "archive/dos_time.h"
 #include "driver/entry.h"
 #include "driver/options.h"
@@ -70,10 +70,10 @@ int replace_by_copy(const PathName& archive) {
   }
   // Removed by the fatal path too, should the run end while it is written.
   driverState.stagingArchivePath = &staging;
-  PathName* savedRead = driverState.readSourceName;
-  PathName* savedWrite = driverState.writeTargetName;
-  driverState.readSourceName = driverState.tempArchivePath;
-  driverState.writeTargetName = &staging;
+  const PathName* savedRead = transfer.readSourceName;
+  const PathName* savedWrite = transfer.writeTargetName;
+  transfer.readSourceName = driverState.tempArchivePath;
+  transfer.writeTargetName = &staging;
   int errorsBefore = error_count();
   copy_bytes(source, target, status.size);
   bool ok = error_count() == errorsBefore;
@@ -81,8 +81,8 @@ int replace_by_copy(const PathName& archive) {
     report_error_path_because(message_text(MSG_WRITE_ERROR), staging, io_error_text(target));
     ok = false;
   }
-  driverState.readSourceName = savedRead;
-  driverState.writeTargetName = savedWrite;
+  transfer.readSourceName = savedRead;
+  transfer.writeTargetName = savedWrite;
   io_close(source);
   if (io_close(target) != 0 && ok) {
     report_error_path(message_text(MSG_WRITE_ERROR), staging);
@@ -166,8 +166,8 @@ int next_old_member(ArchiveFile* old, ArchiveFile* target) {
 
 int copy_old_member(ArchiveFile* old, ArchiveFile* target) {
   if (output_failed(target)) return -1;
-  driverState.readSourceName = driverState.archivePath;
-  driverState.writeTargetName = driverState.tempArchivePath;
+  transfer.readSourceName = driverState.archivePath;
+  transfer.writeTargetName = driverState.tempArchivePath;
   rewind_entry(old);
   int errorsBefore = error_count();
   copy_bytes(old->file, target->file, int64_t(old->entry.headerSize) + int64_t(old->entry.packedSize));

@@ -60,7 +60,7 @@ int pack_across_volumes(ArchiveFile* target, IoFile* source, VolumeSpace* space,
   // A piece's offset counts bytes of the file as it is, so a member that is
   // split keeps its bytes exactly: no line-end conversion.
   e.flags &= uint16_t(~ENTRY_TEXT);
-  options.textMode = 0;
+  transfer.textMode = 0;
   const uint16_t baseFlags = e.flags;
   bool shrunk = false;
   while (toDo > 0 && space->spaceLeft > kPieceMinimum && !shrunk) {

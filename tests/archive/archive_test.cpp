@@ -54,14 +54,14 @@ TEST_F(ArchiveTest, OpenFailuresAreReportedAsTheTableSays) {
 
 TEST_F(ArchiveTest, OpenForReadingSetsTheRecord) {
   std::string path = put("a.kvn", simple_archive({{"a.txt", "alpha"}}));
-  checkUpdate = sum16_update;
+  transfer.checkUpdate = sum16_update;
   ArchiveFile* archive = open_for_reading(path);
   ASSERT_NE(archive, nullptr);
   EXPECT_EQ(archive->state, ARCHIVE_STATE_READ);
   EXPECT_EQ(archive->volumeBudget, -1);
   EXPECT_EQ(archive->failures, 0u);
   EXPECT_EQ(archive->kind, Kvn);
-  EXPECT_EQ(checkUpdate, crc32_update);  // the newest archive's check becomes current
+  EXPECT_EQ(transfer.checkUpdate, crc32_update);  // the newest archive's check becomes current
   ASSERT_NE(archive->path, nullptr);
   EXPECT_STREQ(archive->path->name, "a.kvn");
   EXPECT_EQ(archive->globalFlags, GLOBAL_WIDE_WINDOW);

@@ -123,12 +123,12 @@ TEST_F(KvnFormatTest, BuilderSetsPieceFlagClearsExtensionAndWritesComment) {
   char stored[PATH_MAX_TEXT];
   archive->entry.name.stored_name(stored);
   EXPECT_STREQ(stored, "dir/notes.txt");
-  EXPECT_EQ(options.textMode, 1);  // the text flag governs the next extraction
+  EXPECT_EQ(transfer.textMode, 1);  // the text flag governs the next extraction
   close_archive(archive);
 
   options.ignoreTextFlags = 1;
   ASSERT_EQ(read_first(Bytes(buffer, buffer + length), &archive), 1);
-  EXPECT_EQ(options.textMode, 0);
+  EXPECT_EQ(transfer.textMode, 0);
   close_archive(archive);
 }
 

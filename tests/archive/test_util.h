@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "archive/archive.h"
-#include "archive/check.h"
+#include "codec/common/transfer.h"
 #include "archive/kvn_format.h"
 #include "driver/options.h"
 #include "platform/console.h"
@@ -59,7 +59,7 @@ class ConsoleCapture {
 inline void reset_archive_options() {
   options.narrowWindow = 0;
   options.volumeSize = 0;
-  options.textMode = 0;
+  transfer.textMode = 0;
   options.ignoreTextFlags = 0;
   options.editArchiveComment = 0;
   options.command = None;

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "archive/archive.h"
-#include "archive/check.h"
+#include "codec/common/transfer.h"
 #include "codec/huff/decode.h"
 #include "codec/huff/huff_format.h"
 #include "codec/huff/unpack.h"
@@ -218,14 +218,14 @@ class DecodeTest : public testing::Test {
  protected:
   void SetUp() override {
     platformSettings.language = 1;
-    options.textMode = 0;
+    transfer.textMode = 0;
     options.command = CommandCode::Test;
     select_catalog();
     messages = tmpfile();
     errors = tmpfile();
     console_use_streams(messages, errors, nullptr);
     set_error_count(0);
-    checkUpdate = crc32_update;
+    transfer.checkUpdate = crc32_update;
     huff_reset_carry();
   }
   void TearDown() override {
@@ -248,15 +248,15 @@ class DecodeTest : public testing::Test {
     write_file(in, stream);
     IoFile* input = io_open(in.c_str(), IO_MODE_READ);
     EXPECT_NE(input, nullptr);
-    outputFile = io_open(out.c_str(), IO_MODE_CREATE);
-    expectedTotal = size;
-    outputCount = 0;
+    transfer.output = io_open(out.c_str(), IO_MODE_CREATE);
+    transfer.expectedTotal = size;
+    transfer.outputCount = 0;
     check_start();
     Decoded d;
     d.result = huff_decode(input, size, limit, blockMode);
     d.crc = check_value();
-    io_close(outputFile);
-    outputFile = nullptr;
+    io_close(transfer.output);
+    transfer.output = nullptr;
     io_close(input);
     d.out = read_file(out);
     return d;
@@ -383,11 +383,11 @@ TEST_F(DecodeTest, SizeZeroReadsNothing) {
   write_file(in, Bytes{0x12, 0x34, 0x56, 0x78});
   IoFile* input = io_open(in.c_str(), IO_MODE_READ);
   ASSERT_NE(input, nullptr);
-  outputFile = nullptr;
-  outputCount = 0;
+  transfer.output = nullptr;
+  transfer.outputCount = 0;
   EXPECT_EQ(huff_decode(input, 0, 4, false), HUFF_DECODED);
   EXPECT_EQ(io_tell(input), 0);
-  EXPECT_EQ(outputCount, 0u);
+  EXPECT_EQ(transfer.outputCount, 0u);
   io_close(input);
 }
 
@@ -599,7 +599,7 @@ TEST_F(UnpackTest, PeerArchiveMembersDecodeToTheirCrc) {
     SCOPED_TRACE(std::string(m.file) + " @" + std::to_string(m.offset));
     std::string path = std::string(KVX_FIXTURES) + "/codec/" + m.file;
     EXPECT_EQ(unpack(path, Arj, member(m.offset, m.packed, m.unpacked, m.method)), m.crc);
-    EXPECT_EQ(outputCount, m.unpacked);
+    EXPECT_EQ(transfer.outputCount, m.unpacked);
   }
   EXPECT_EQ(error_count(), 0);
 }
@@ -624,7 +624,7 @@ TEST_F(UnpackTest, MembersThatCannotBeDecodedGiveTheCheckOfNoData) {
     SCOPED_TRACE(c.name);
     uint32_t crc = unpack(path, c.kind, member(104, 27546, 80000, c.method, c.flags));
     EXPECT_EQ(crc, 0u);
-    EXPECT_EQ(outputCount, 0u);
+    EXPECT_EQ(transfer.outputCount, 0u);
     EXPECT_EQ(lastPosition, 104);
   }
   std::string printed = read_stream(messages);

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/check.h"
+#include "codec/common/transfer.h"
 #include "codec/huff/encode.h"
 #include "codec/huff/pack.h"
 #include "codec/lz/lz77.h"
@@ -194,8 +194,8 @@ class PackTest : public ::testing::Test {
   void SetUp() override {
     options = Options();
     lz_reset();
-    inputChecked = 1;
-    checkUpdate = crc32_update;
+    transfer.inputChecked = 1;
+    transfer.checkUpdate = crc32_update;
     console_use_streams(tmpfile(), tmpfile(), nullptr);
   }
   void TearDown() override {
@@ -494,7 +494,7 @@ TEST_F(PackTest, RoundTripsAcrossBlocksAndLevels) {
 }
 
 TEST_F(PackTest, TextModeDropsCarriageReturns) {
-  options.textMode = 1;
+  transfer.textMode = 1;
   Bytes data = {'a', '\r', '\n', 'b', '\r', '\n'};
   Packed r = pack(data);
   Bytes expect = {'a', '\n', 'b', '\n'};
@@ -571,7 +571,7 @@ TEST_F(PackTest, StoreCopiesUnchanged) {
 TEST_F(PackTest, ActionLineShowsNameAndRatio) {
   FILE* messages = tmpfile();
   console_use_streams(messages, nullptr, nullptr);
-  inputChecked = 0;  // no progress figure in the line
+  transfer.inputChecked = 0;  // no progress figure in the line
   platformSettings.language = 1;
   select_catalog();
   PathName name("dir/note.txt");

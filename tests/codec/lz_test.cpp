@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/check.h"
+#include "codec/common/transfer.h"
 #include "codec/huff/encode.h"
 #include "codec/huff/pack.h"
 #include "codec/lz/lz77.h"
@@ -46,7 +46,7 @@ class LzTest : public ::testing::Test {
   void SetUp() override {
     options = Options();
     lz_reset();
-    inputChecked = 0;
+    transfer.inputChecked = 0;
     codec_buffers_alloc();
   }
   void TearDown() override {
@@ -59,7 +59,7 @@ class LzTest : public ::testing::Test {
   std::vector<Sym> parse(const Bytes& data, Parser parser, uint32_t limit = 0,
                          uint32_t* consumed_out = nullptr, const Bytes& history = {}) {
     IoFile* in = io_open(dir.put("in", data).c_str(), IO_MODE_READ);
-    inputFile = in;
+    transfer.input = in;
     const uint32_t block_limit = static_cast<uint32_t>(codec_buffer_size()) - 20;
     huff_configure(limit != 0 ? limit : block_limit, 1, nullptr);
     const int32_t size = static_cast<int32_t>(data.size());

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "archive/archive.h"
-#include "archive/check.h"
+#include "codec/common/transfer.h"
 #include "codec/huff/decode.h"
 #include "codec/huff/pack.h"
 #include "codec/huff/unpack.h"
@@ -109,15 +109,15 @@ class RoundTripTest : public testing::Test {
     errors = tmpfile();
     console_use_streams(messages, errors, nullptr);
     set_error_count(0);
-    checkUpdate = crc32_update;
-    inputChecked = 1;
+    transfer.checkUpdate = crc32_update;
+    transfer.inputChecked = 1;
     codec_buffers_alloc();
     lz_reset();
     unpack_reset_carry();
   }
   void TearDown() override {
     options = saved;
-    inputChecked = 0;
+    transfer.inputChecked = 0;
     console_use_streams(stdout, stderr, nullptr);
     fclose(messages);
     fclose(errors);

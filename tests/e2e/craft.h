@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "archive/archive.h"
-#include "archive/check.h"
+#include "codec/common/transfer.h"
 #include "archive/kvn_format.h"
 #include "e2e/e2e.h"
 

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "archive/archive.h"
-#include "archive/check.h"
+#include "codec/common/transfer.h"
 #include "archive/dos_time.h"
 #include "archive/kvn_format.h"
 #include "codec/huff/pack.h"
@@ -63,8 +63,8 @@ class ArchiveWriter {
   ArchiveWriter() {
     setenv("TZ", "UTC", 1);
     tzset();
-    checkUpdate = crc32_update;
-    inputChecked = 1;
+    transfer.checkUpdate = crc32_update;
+    transfer.inputChecked = 1;
     set_quiet(1);
     codec_buffers_alloc();
   }

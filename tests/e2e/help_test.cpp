@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "archive/archive.h"
-#include "archive/check.h"
+#include "codec/common/transfer.h"
 #include "archive/kvn_format.h"
 #include "archive/resources.h"
 #include "driver/options.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/check.h"
+#include "codec/common/transfer.h"
 #include "driver/list.h"
 #include "driver/options.h"
 #include "e2e/e2e.h"

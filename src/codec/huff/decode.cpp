@@ -9,7 +9,7 @@
 
 #include <cstring>
 
-#include "archive/check.h"
+#include "codec/common/transfer.h"
 #include "platform/console.h"
 
 namespace {
@@ -100,7 +100,7 @@ void attach_lengths(uint16_t* table, int entries, const uint8_t* length, unsigne
 // the output failed.
 bool pass_on(uint32_t from, uint32_t to) {
   if (to <= from) return true;
-  checkUpdate(dec.window + from, static_cast<int>(to - from));
+  transfer.checkUpdate(dec.window + from, static_cast<int>(to - from));
   return output_window(static_cast<int>(from), static_cast<int>(to)) == 0;
 }
 
@@ -250,7 +250,7 @@ int huff_decode(IoFile* input, uint32_t size, uint32_t packedLimit, bool blockMo
     dec.carried = pos;
     return HUFF_DECODED;
   }
-  outputWindow = dec.window;
+  transfer.window = dec.window;
   unsigned char* const window = dec.window;
 
   BitReader in;

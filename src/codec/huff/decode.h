@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "codec/huff/bit_reader.h"
+#include "codec/common/bit_reader.h"
 #include "codec/huff/huff_format.h"
 #include "platform/iofile.h"
 

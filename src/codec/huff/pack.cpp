@@ -2,7 +2,7 @@
 // the action line; the stored copy.
 #include "codec/huff/pack.h"
 
-#include "archive/check.h"
+#include "codec/common/transfer.h"
 #include "codec/huff/encode.h"
 #include "codec/lz/lz77.h"
 #include "driver/options.h"
@@ -34,7 +34,7 @@ uint32_t pack_member(IoFile* input, IoFile* archive, int memoryMode, int64_t siz
 
   const int64_t inputStart = io_tell(input);
   check_start();
-  expectedTotal = static_cast<uint32_t>(size);  // 100 % of the progress figure
+  transfer.expectedTotal = static_cast<uint32_t>(size);  // 100 % of the progress figure
   if (displayName != nullptr) print_action_with(*displayName, action, "  ");
   const int64_t archiveStart = memoryMode ? 0 : io_tell(archive);
 
@@ -48,7 +48,7 @@ uint32_t pack_member(IoFile* input, IoFile* archive, int memoryMode, int64_t siz
   }
   huff_configure(limit, memoryMode, archive);
 
-  inputFile = input;
+  transfer.input = input;
   const uint32_t consumed = options.level < 0 ? lz_pack_greedy(size) : lz_pack_lazy(size);
 
   int64_t unpacked;
@@ -79,10 +79,10 @@ uint32_t store_member(IoFile* input, IoFile* archive, int memoryMode, unsigned c
     }
     int got = io_read(input, buffer, count);
     if (got < 0) got = 0;
-    checkUpdate(buffer, got);
+    transfer.checkUpdate(buffer, got);
     size = got;
     if (buffer == huffEncoder.out) huffEncoder.out_count = static_cast<uint32_t>(got);
-  } else if (options.textMode) {
+  } else if (transfer.textMode) {
     // The same bytes a packed text member stands for: carriage returns dropped.
     const int64_t archiveStart = io_tell(archive);
     unsigned char piece[32768];
@@ -94,11 +94,11 @@ uint32_t store_member(IoFile* input, IoFile* archive, int memoryMode, unsigned c
       int placed = 0;
       for (int i = 0; i < got; i++)
         if (piece[i] != '\r') piece[placed++] = piece[i];
-      checkUpdate(piece, placed);
+      transfer.checkUpdate(piece, placed);
       if (io_write(archive, piece, placed) != placed) break;
       if (got < want) {
-        if (driverState.readSourceName)
-          report_error_path_because(message_text(MSG_READ_ERROR), *driverState.readSourceName, io_error_text(input));
+        if (transfer.readSourceName)
+          report_error_path_because(message_text(MSG_READ_ERROR), *transfer.readSourceName, io_error_text(input));
         break;
       }
     }

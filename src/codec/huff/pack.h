@@ -26,7 +26,7 @@ uint32_t pack_member(IoFile* input, IoFile* archive, int memoryMode, int64_t siz
                      const PathName* displayName, ActionKind action = ActionKind::Add);
 
 // Copies a member without compressing it. Without memory mode: `size` bytes
-// from `input` to `archive`, text members (options.textMode) with the
+// from `input` to `archive`, text members (transfer.textMode) with the
 // carriage returns dropped as packing drops them. With memory mode: up to
 // `count` bytes from `input` into `buffer` (normally codec_memory_buffer()).
 // Both sizes get the bytes stored. Returns the finished check value of those bytes.

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "archive/archive.h"
-#include "archive/check.h"
+#include "codec/common/transfer.h"
 #include "archive/kvn_format.h"
 #include "codec/huff/decode.h"
 #include "codec/huff/huff_format.h"
@@ -20,26 +20,6 @@ namespace {
 constexpr int STORED_PIECE = 32768;
 unsigned char storedBuffer[STORED_PIECE];
 
-void announce(IoFile* output, const PathName* displayName, const PathName* outputName) {
-  if (!displayName) return;
-  print_action(*displayName, output ? ActionKind::Extract : ActionKind::Test);
-  if (outputName) {
-    char shown[PATH_MAX_TEXT];
-    char target[PATH_MAX_TEXT];
-    displayName->full_path(shown);
-    outputName->full_path(target);
-    if (strcmp(shown, target) != 0) {
-      print_text(message_text(MSG_TO));
-      print_name(target);
-      print_text(" \t");
-      flush_messages();
-      return;
-    }
-  }
-  print_text("  ");
-  flush_messages();
-}
-
 // The decoder selector: ARJ's methods 1 to 3 are the default method.
 int method_of(const ArchiveFile* archive) {
   int method = archive->entry.methodCode;
@@ -52,9 +32,9 @@ int method_of(const ArchiveFile* archive) {
 void copy_stored(uint32_t size) {
   while (size > 0) {
     int want = size < static_cast<uint32_t>(STORED_PIECE) ? static_cast<int>(size) : STORED_PIECE;
-    int got = io_read(inputFile, storedBuffer, want);
+    int got = io_read(transfer.input, storedBuffer, want);
     if (got <= 0) return;
-    checkUpdate(storedBuffer, got);
+    transfer.checkUpdate(storedBuffer, got);
     if (output_sink(storedBuffer, 0, got) != 0) return;
     if (got < want) return;
     size -= static_cast<uint32_t>(got);
@@ -66,15 +46,9 @@ void unpack_reset_carry() { huff_reset_carry(); }
 uint32_t unpack_member(ArchiveFile* archive, IoFile* output, const PathName* displayName,
                        const PathName* outputName) {
   const EntryInfo& entry = archive->entry;
-  inputFile = archive->file;
-  outputFile = output;
-  expectedTotal = entry.unpackedSize;
-  outputCount = 0;
   const bool blockMode = (archive->globalFlags & GLOBAL_BLOCKED) != 0;
-
-  check_start();
-  progress_reset();
-  announce(output, displayName, outputName);
+  transfer_begin(archive->file, output, entry.unpackedSize);
+  transfer_announce(displayName, outputName);
 
   const char* reserved = reserved_local_features(entry.flags);
   if (reserved) {
@@ -92,6 +66,5 @@ uint32_t unpack_member(ArchiveFile* archive, IoFile* output, const PathName* dis
         break;
     }
   }
-  if (output) io_flush(output);
-  return check_value();
+  return transfer_finish();
 }

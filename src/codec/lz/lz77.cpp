@@ -7,7 +7,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "archive/check.h"
+#include "codec/common/transfer.h"
 #include "codec/huff/encode.h"
 #include "driver/options.h"
 
@@ -158,7 +158,7 @@ void start_member(int64_t limit) {
     s.max_chain = l.max_chain;
     s.primed = true;
   }
-  inputRemaining = limit;
+  transfer.inputRemaining = limit;
   s.at_end = false;
   s.lookahead = 0;
   s.delivered = 0;

@@ -1,22 +1,12 @@
-// Check values (CRC-32, 16-bit sum) and the data paths shared by all formats
-// and codecs: copies, the member reader and the output sink.
-#include "archive/check.h"
+// Check values (CRC-32, 16-bit sum), the member transfer and the data paths
+// shared by all formats and codecs: copies, the member reader and the output sink.
+#include "codec/common/transfer.h"
 
 #include <cstring>
 
-#include "driver/options.h"
 #include "platform/console.h"
 
-CheckFunction checkUpdate = crc32_update;
-uint32_t checkRegister = 0xFFFFFFFFu;
-IoFile* inputFile = nullptr;
-int64_t inputRemaining = 0;
-int inputChecked = 0;
-uint32_t inputCount = 0;
-IoFile* outputFile = nullptr;
-uint32_t expectedTotal = 0;
-uint32_t outputCount = 0;
-unsigned char* outputWindow = nullptr;
+TransferState transfer;
 
 namespace {
 
@@ -85,7 +75,7 @@ void report_named(int message, const PathName* name, const IoFile* file) {
 // figure overwrites it; restarts the progress clock.
 void show_progress(uint32_t part) {
   char figure[16];
-  format_percent(expectedTotal, part, figure, false);
+  format_percent(transfer.expectedTotal, part, figure, false);
   print_text(figure);
   print_repeated('\b', static_cast<int>(strlen(figure)));
   flush_messages();
@@ -137,23 +127,23 @@ uint32_t crc32_block(uint32_t reg, const void* data, size_t count) {
 
 void check_start() {
   if (!crcReady) build_crc_tables();
-  inputCount = 0;
-  checkRegister = checkUpdate == sum16_update ? 0 : 0xFFFFFFFFu;
+  transfer.inputCount = 0;
+  transfer.checkRegister = transfer.checkUpdate == sum16_update ? 0 : 0xFFFFFFFFu;
 }
 
 void crc32_update(const void* data, int count) {
-  if (count > 0) checkRegister = crc32_block(checkRegister, data, static_cast<size_t>(count));
+  if (count > 0) transfer.checkRegister = crc32_block(transfer.checkRegister, data, static_cast<size_t>(count));
 }
 
 void sum16_update(const void* data, int count) {
   if (count <= 0) return;
   const unsigned char* p = static_cast<const unsigned char*>(data);
-  uint32_t sum = checkRegister;
+  uint32_t sum = transfer.checkRegister;
   for (int i = 0; i < count; i++) sum += p[i];
-  checkRegister = sum & 0xFFFF;
+  transfer.checkRegister = sum & 0xFFFF;
 }
 
-uint32_t check_value() { return checkUpdate == sum16_update ? checkRegister : ~checkRegister; }
+uint32_t check_value() { return transfer.checkUpdate == sum16_update ? transfer.checkRegister : ~transfer.checkRegister; }
 
 void copy_bytes(IoFile* source, IoFile* target, int64_t count) {
   copy_bytes_with_check(source, target, count, 0);
@@ -165,14 +155,14 @@ void copy_bytes_with_check(IoFile* source, IoFile* target, int64_t count, int up
     int step = count < kCopyStep ? static_cast<int>(count) : kCopyStep;
     int got = io_read(source, piece, step);
     if (got != step) {
-      report_named(MSG_READ_ERROR, driverState.readSourceName, source);
+      report_named(MSG_READ_ERROR, transfer.readSourceName, source);
       return;
     }
     if (target != nullptr && io_write(target, piece, got) != got) {
-      report_named(MSG_WRITE_ERROR, driverState.writeTargetName, target);
+      report_named(MSG_WRITE_ERROR, transfer.writeTargetName, target);
       return;
     }
-    if (update) checkUpdate(piece, got);
+    if (update) transfer.checkUpdate(piece, got);
     count -= got;
   }
 }
@@ -181,7 +171,7 @@ int read_with_check(IoFile* source, void* buffer, int count, uint32_t* value) {
   int got = count > 0 ? io_read(source, buffer, count) : 0;
   if (got < 0) got = 0;
   check_start();
-  checkUpdate(buffer, got);
+  transfer.checkUpdate(buffer, got);
   // check_value rather than a bare complement, so the 16-bit sum comes out right too.
   if (value != nullptr) *value = check_value();
   return got;
@@ -189,8 +179,8 @@ int read_with_check(IoFile* source, void* buffer, int count, uint32_t* value) {
 
 uint32_t check_region(IoFile* source, int64_t count) {
   unsigned char piece[kRegionStep];
-  checkRegister = 0xFFFFFFFFu;
-  if (options.textMode) {
+  transfer.checkRegister = 0xFFFFFFFFu;
+  if (transfer.textMode) {
     // Carriage returns are skipped and do not count towards count.
     bool atEnd = false;
     while (count > 0 && !atEnd) {
@@ -203,7 +193,7 @@ uint32_t check_region(IoFile* source, int64_t count) {
         }
         if (c != '\r') piece[placed++] = static_cast<unsigned char>(c);
       }
-      checkUpdate(piece, placed);
+      transfer.checkUpdate(piece, placed);
       count -= placed;
     }
   } else {
@@ -211,63 +201,96 @@ uint32_t check_region(IoFile* source, int64_t count) {
       int step = count < kRegionStep ? static_cast<int>(count) : kRegionStep;
       int got = io_read(source, piece, step);
       if (got <= 0) break;
-      checkUpdate(piece, got);
+      transfer.checkUpdate(piece, got);
       count -= got;
     }
   }
-  return checkRegister;
+  return transfer.checkRegister;
 }
 
 int read_member_input(void* buffer, int wanted) {
   unsigned char* bytes = static_cast<unsigned char*>(buffer);
-  if (inputRemaining <= 0) return -1;
+  if (transfer.inputRemaining <= 0) return -1;
   // A read whose bytes are all carriage returns places nothing; reading goes
   // on until something is placed, since the compressors take 0 as the end.
   for (;;) {
-    int step = wanted < inputRemaining ? wanted : static_cast<int>(inputRemaining);
-    int got = step > 0 ? io_read(inputFile, bytes, step) : 0;
+    int step = wanted < transfer.inputRemaining ? wanted : static_cast<int>(transfer.inputRemaining);
+    int got = step > 0 ? io_read(transfer.input, bytes, step) : 0;
     if (got <= 0) return 0;
-    inputRemaining -= got;
+    transfer.inputRemaining -= got;
     int placed = got;
-    if (inputChecked) {
-      if (options.textMode) {
+    if (transfer.inputChecked) {
+      if (transfer.textMode) {
         placed = 0;
         for (int i = 0; i < got; i++)
           if (bytes[i] != '\r') bytes[placed++] = bytes[i];
       }
-      checkUpdate(bytes, placed);
-      inputCount += static_cast<uint32_t>(placed);
-      if (inputCount != 0 && progress_ticks() > 8) show_progress(inputCount);
+      transfer.checkUpdate(bytes, placed);
+      transfer.inputCount += static_cast<uint32_t>(placed);
+      if (transfer.inputCount != 0 && progress_ticks() > 8) show_progress(transfer.inputCount);
     }
-    if (placed > 0 || inputRemaining <= 0) return placed;
+    if (placed > 0 || transfer.inputRemaining <= 0) return placed;
   }
 }
 
 int output_sink(const unsigned char* buffer, int from, int to) {
   if (to <= from) return 0;
-  outputCount += static_cast<uint32_t>(to - from);
-  if (outputFile != nullptr) {
+  transfer.outputCount += static_cast<uint32_t>(to - from);
+  if (transfer.output != nullptr) {
     for (int pos = from; pos < to;) {
       // Text members hold LF line ends, which are this platform's own: they
       // are written as they are.
       int piece = to - pos < kOutputPiece ? to - pos : kOutputPiece;
-      bool failed = io_write(outputFile, buffer + pos, piece) != piece;
-      if (failed || (outputFile->flags & IO_WRITE_ERROR)) {
-        report_named(MSG_WRITE_ERROR, driverState.writeTargetName, outputFile);
+      bool failed = io_write(transfer.output, buffer + pos, piece) != piece;
+      if (failed || (transfer.output->flags & IO_WRITE_ERROR)) {
+        report_named(MSG_WRITE_ERROR, transfer.writeTargetName, transfer.output);
         return 1;
       }
       pos += piece;
     }
   }
   // The figure is drawn on the console, so never while member data goes there.
-  bool toConsole = outputFile != nullptr && outputFile == ioStandardOutput;
-  if (outputCount < expectedTotal && options.command != Print && options.command != None && !toConsole &&
-      progress_ticks() >= 9)
-    show_progress(outputCount);
+  bool toConsole = transfer.output != nullptr && transfer.output == ioStandardOutput;
+  if (transfer.outputCount < transfer.expectedTotal && transfer.showProgress && !toConsole && progress_ticks() >= 9)
+    show_progress(transfer.outputCount);
   return 0;
 }
 
 int output_window(int from, int to) {
-  if (outputWindow == nullptr) return to > from ? 1 : 0;
-  return output_sink(outputWindow, from, to);
+  if (transfer.window == nullptr) return to > from ? 1 : 0;
+  return output_sink(transfer.window, from, to);
+}
+
+void transfer_begin(IoFile* input, IoFile* output, uint32_t size) {
+  transfer.input = input;
+  transfer.output = output;
+  transfer.expectedTotal = size;
+  transfer.outputCount = 0;
+  check_start();
+  progress_reset();
+}
+
+void transfer_announce(const PathName* displayName, const PathName* outputName) {
+  if (!displayName) return;
+  print_action(*displayName, transfer.output ? ActionKind::Extract : ActionKind::Test);
+  if (outputName) {
+    char shown[PATH_MAX_TEXT];
+    char target[PATH_MAX_TEXT];
+    displayName->full_path(shown);
+    outputName->full_path(target);
+    if (strcmp(shown, target) != 0) {
+      print_text(message_text(MSG_TO));
+      print_name(target);
+      print_text(" \t");
+      flush_messages();
+      return;
+    }
+  }
+  print_text("  ");
+  flush_messages();
+}
+
+uint32_t transfer_finish() {
+  if (transfer.output) io_flush(transfer.output);
+  return check_value();
 }

@@ -17,7 +17,7 @@ uint32_t bitwise_crc32(const Bytes& data) {
 }
 
 uint32_t crc_through_register(const Bytes& data) {
-  checkUpdate = crc32_update;
+  transfer.checkUpdate = crc32_update;
   check_start();
   crc32_update(data.data(), int(data.size()));
   return check_value();
@@ -27,21 +27,21 @@ uint32_t crc_through_register(const Bytes& data) {
 class DataPathTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    checkUpdate = crc32_update;
-    options.textMode = 0;
-    options.command = Extract;
-    inputChecked = 0;
-    inputFile = nullptr;
-    outputFile = nullptr;
-    outputCount = 0;
-    expectedTotal = 0;
+    transfer.checkUpdate = crc32_update;
+    transfer.textMode = 0;
+    transfer.showProgress = 1;
+    transfer.inputChecked = 0;
+    transfer.input = nullptr;
+    transfer.output = nullptr;
+    transfer.outputCount = 0;
+    transfer.expectedTotal = 0;
     progress_reset();
   }
   void TearDown() override {
-    checkUpdate = crc32_update;
-    options.textMode = 0;
-    options.command = None;
-    inputChecked = 0;
+    transfer.checkUpdate = crc32_update;
+    transfer.textMode = 0;
+    transfer.showProgress = 0;
+    transfer.inputChecked = 0;
   }
   IoFile* open_with(const std::string& name, const Bytes& content) {
     return io_open(dir.put(name, content).c_str(), IO_MODE_READ);
@@ -90,9 +90,9 @@ TEST(Crc32, PiecewiseUpdatesEqualOneUpdate) {
 }
 
 TEST(Sum16, AddsBytesAndKeepsLow16Bits) {
-  checkUpdate = sum16_update;
+  transfer.checkUpdate = sum16_update;
   check_start();
-  EXPECT_EQ(checkRegister, 0u);
+  EXPECT_EQ(transfer.checkRegister, 0u);
   sum16_update("abc", 3);
   EXPECT_EQ(check_value(), 0x0126u);
   sum16_update("", 0);  // an empty block changes nothing
@@ -100,7 +100,7 @@ TEST(Sum16, AddsBytesAndKeepsLow16Bits) {
   Bytes many(1000, 0xFF);
   sum16_update(many.data(), int(many.size()));
   EXPECT_EQ(check_value(), (0x0126u + 1000u * 0xFFu) & 0xFFFFu);
-  checkUpdate = crc32_update;
+  transfer.checkUpdate = crc32_update;
 }
 
 std::vector<int> recordedPieces;
@@ -112,9 +112,9 @@ TEST_F(DataPathTest, CopyMovesAtMost2048BytesPerStep) {
   IoFile* source = open_with("src", content);
   IoFile* target = io_open(dir.file("dst").c_str(), IO_MODE_CREATE);
   recordedPieces.clear();
-  checkUpdate = record_piece;
+  transfer.checkUpdate = record_piece;
   copy_bytes_with_check(source, target, 5000, 1);
-  checkUpdate = crc32_update;
+  transfer.checkUpdate = crc32_update;
   EXPECT_EQ(recordedPieces, (std::vector<int>{2048, 2048, 904}));
   io_close(source);
   io_close(target);
@@ -135,12 +135,12 @@ TEST_F(DataPathTest, ShortSourceReportsOneReadErrorAndStops) {
   IoFile* source = open_with("src", Bytes(3000, 'q'));
   IoFile* target = io_open(dir.file("dst").c_str(), IO_MODE_CREATE);
   PathName sourceName(dir.file("src").c_str());
-  driverState.readSourceName = &sourceName;
+  transfer.readSourceName = &sourceName;
   ConsoleCapture console;
   copy_bytes(source, target, 5000);
   EXPECT_EQ(console.errors(), 1);
   EXPECT_NE(console.error_text().find("src: read error"), std::string::npos);
-  driverState.readSourceName = nullptr;
+  transfer.readSourceName = nullptr;
   io_close(source);
   io_close(target);
   EXPECT_EQ(read_file(dir.file("dst")).size(), 2048u);  // the complete first step only
@@ -159,129 +159,129 @@ TEST_F(DataPathTest, ReadWithCheckAnswersCrcOfExactlyTheBytesRead) {
 
 TEST_F(DataPathTest, CheckRegionSkipsCarriageReturnsInTextMode) {
   IoFile* source = open_with("src", bytes_of("a\r\nb\r\nc-rest"));
-  options.textMode = 1;
+  transfer.textMode = 1;
   uint32_t reg = check_region(source, 5);  // "a\nb\nc"
   EXPECT_EQ(~reg, bitwise_crc32(bytes_of("a\nb\nc")));
   EXPECT_EQ(io_get_byte(source), '-');
-  options.textMode = 0;
+  transfer.textMode = 0;
   io_seek(source, 0, 0);
   EXPECT_EQ(~check_region(source, 100), bitwise_crc32(bytes_of("a\r\nb\r\nc-rest")));  // stops at end
   io_close(source);
 }
 
 TEST_F(DataPathTest, MemberReaderDropsCarriageReturnsInTextMode) {
-  inputFile = open_with("src", bytes_of("x\r\ny"));
-  inputRemaining = 4;
-  inputChecked = 1;
-  options.textMode = 1;
+  transfer.input = open_with("src", bytes_of("x\r\ny"));
+  transfer.inputRemaining = 4;
+  transfer.inputChecked = 1;
+  transfer.textMode = 1;
   check_start();
   unsigned char buffer[16];
   EXPECT_EQ(read_member_input(buffer, 16), 3);
   EXPECT_EQ(Bytes(buffer, buffer + 3), bytes_of("x\ny"));
-  EXPECT_EQ(inputRemaining, 0);
-  EXPECT_EQ(inputCount, 3u);
+  EXPECT_EQ(transfer.inputRemaining, 0);
+  EXPECT_EQ(transfer.inputCount, 3u);
   EXPECT_EQ(check_value(), bitwise_crc32(bytes_of("x\ny")));
   EXPECT_EQ(read_member_input(buffer, 16), -1);
-  io_close(inputFile);
+  io_close(transfer.input);
 }
 
 TEST_F(DataPathTest, MemberReaderKeepsReadingPastAllCarriageReturnPieces) {
   // With 4-byte requests the first read holds only carriage returns; placing
   // nothing would be taken as the end of the member.
-  inputFile = open_with("src", bytes_of("\r\r\r\r\r\rabc\r\r\r\r"));
-  inputRemaining = 13;
-  inputChecked = 1;
-  options.textMode = 1;
+  transfer.input = open_with("src", bytes_of("\r\r\r\r\r\rabc\r\r\r\r"));
+  transfer.inputRemaining = 13;
+  transfer.inputChecked = 1;
+  transfer.textMode = 1;
   check_start();
   unsigned char buffer[4];
   std::string delivered;
   int got;
   while ((got = read_member_input(buffer, 4)) > 0) delivered.append(buffer, buffer + got);
   EXPECT_EQ(delivered, "abc");
-  EXPECT_EQ(inputRemaining, 0);
+  EXPECT_EQ(transfer.inputRemaining, 0);
   EXPECT_EQ(check_value(), bitwise_crc32(bytes_of("abc")));
-  io_close(inputFile);
+  io_close(transfer.input);
 }
 
 TEST_F(DataPathTest, MemberReaderUncheckedPassesBytesThroughWithinBudget) {
-  inputFile = open_with("src", bytes_of("a\r\nbcdef"));
-  inputRemaining = 4;
-  options.textMode = 1;  // no conversion while inputChecked is clear
+  transfer.input = open_with("src", bytes_of("a\r\nbcdef"));
+  transfer.inputRemaining = 4;
+  transfer.textMode = 1;  // no conversion while transfer.inputChecked is clear
   unsigned char buffer[16];
   EXPECT_EQ(read_member_input(buffer, 16), 4);
   EXPECT_EQ(Bytes(buffer, buffer + 4), bytes_of("a\r\nb"));
   EXPECT_EQ(read_member_input(buffer, 16), -1);
-  io_close(inputFile);
+  io_close(transfer.input);
 }
 
 TEST_F(DataPathTest, MemberReaderAnswersZeroWhenTheSourceEndsEarly) {
-  inputFile = open_with("src", bytes_of("ab"));
-  inputRemaining = 10;
+  transfer.input = open_with("src", bytes_of("ab"));
+  transfer.inputRemaining = 10;
   unsigned char buffer[16];
   EXPECT_EQ(read_member_input(buffer, 16), 2);
   EXPECT_EQ(read_member_input(buffer, 16), 0);
-  io_close(inputFile);
+  io_close(transfer.input);
 }
 
 TEST_F(DataPathTest, SinkWritesTextWithNativeLineEnds) {
-  outputFile = io_open(dir.file("out").c_str(), IO_MODE_CREATE);
-  options.textMode = 1;
+  transfer.output = io_open(dir.file("out").c_str(), IO_MODE_CREATE);
+  transfer.textMode = 1;
   const unsigned char data[] = {'-', 'a', '\n', 'b', '-'};
   EXPECT_EQ(output_sink(data, 1, 4), 0);
-  EXPECT_EQ(outputCount, 3u);
-  io_close(outputFile);
+  EXPECT_EQ(transfer.outputCount, 3u);
+  io_close(transfer.output);
   EXPECT_EQ(read_file(dir.file("out")), bytes_of("a\nb"));
 }
 
 TEST_F(DataPathTest, SinkWritesLargeBinaryBlocksUnchanged) {
   Bytes data(100000);
   for (size_t i = 0; i < data.size(); i++) data[i] = uint8_t(i % 251);
-  outputFile = io_open(dir.file("out").c_str(), IO_MODE_CREATE);
+  transfer.output = io_open(dir.file("out").c_str(), IO_MODE_CREATE);
   EXPECT_EQ(output_sink(data.data(), 0, int(data.size())), 0);
-  EXPECT_EQ(outputCount, 100000u);
-  io_close(outputFile);
+  EXPECT_EQ(transfer.outputCount, 100000u);
+  io_close(transfer.output);
   EXPECT_EQ(read_file(dir.file("out")), data);
 }
 
 TEST_F(DataPathTest, SinkWithoutTargetOnlyCounts) {
   unsigned char window[8] = {1, 2, 3, 4, 5, 6, 7, 8};
-  outputWindow = window;
+  transfer.window = window;
   EXPECT_EQ(output_window(2, 7), 0);
-  EXPECT_EQ(outputCount, 5u);
+  EXPECT_EQ(transfer.outputCount, 5u);
   EXPECT_EQ(output_window(3, 3), 0);
-  EXPECT_EQ(outputCount, 5u);
-  outputWindow = nullptr;
+  EXPECT_EQ(transfer.outputCount, 5u);
+  transfer.window = nullptr;
 }
 
 TEST_F(DataPathTest, SinkReportsWriteErrorAndAnswersOne) {
   if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
-  outputFile = io_open("/dev/full", IO_MODE_CREATE);
-  ASSERT_NE(outputFile, nullptr);
+  transfer.output = io_open("/dev/full", IO_MODE_CREATE);
+  ASSERT_NE(transfer.output, nullptr);
   PathName target("/dev/full");
-  driverState.writeTargetName = &target;
+  transfer.writeTargetName = &target;
   Bytes data(200000, 'z');
   ConsoleCapture console;
   EXPECT_EQ(output_sink(data.data(), 0, int(data.size())), 1);
   EXPECT_EQ(console.errors(), 1);
   EXPECT_NE(console.error_text().find("full: write error"), std::string::npos);
-  driverState.writeTargetName = nullptr;
-  io_close(outputFile);
+  transfer.writeTargetName = nullptr;
+  io_close(transfer.output);
 }
 
-TEST_F(DataPathTest, ProgressIsRedrawnInPlaceButNeverForPrintOrStandardOutput) {
+TEST_F(DataPathTest, ProgressIsRedrawnInPlaceButNeverWhenOffOrOnStandardOutput) {
   ConsoleCapture console;
   sleep(1);
   while (progress_ticks() < 9) usleep(50000);
   unsigned char data[4] = {'w', 'x', 'y', 'z'};
-  expectedTotal = 8;
-  options.command = Print;
+  transfer.expectedTotal = 8;
+  transfer.showProgress = 0;
   EXPECT_EQ(output_sink(data, 0, 2), 0);
-  options.command = Extract;
+  transfer.showProgress = 1;
   ASSERT_EQ(io_stdout(), 0);
-  outputFile = ioStandardOutput;
+  transfer.output = ioStandardOutput;
   EXPECT_EQ(output_sink(data, 0, 2), 0);  // member data on the console: no figure
   io_flush(ioStandardOutput);
-  outputFile = nullptr;
+  transfer.output = nullptr;
   EXPECT_EQ(console.message_text_out(), "");
   EXPECT_EQ(output_sink(data, 0, 2), 0);  // 4 of 8
   std::string shown = console.message_text_out();

@@ -16,10 +16,11 @@
 #include <cstring>
 
 #include "archive/archive.h"
+#include "codec/methods.h"
 #include "codec/common/transfer.h"
 #include "codec/huff/huff_format.h"
-#include "codec/huff/pack.h"
-#include "codec/huff/unpack.h"
+#include "codec/pack.h"
+#include "archive/member.h"
 #include "driver/options.h"
 #include "platform/console.h"
 #include "platform/iofile.h"
@@ -80,7 +81,7 @@ int pack(const char* levelText, const char* inputName, const char* memberName) {
   const long level = strtol(levelText, &end, 10);
   if (*levelText == '\0' || *end != '\0' || level < -2 || level > 2) return usage();
   start_run(Add);
-  options.level = static_cast<int>(level);
+  codecSettings.level = static_cast<int>(level);
 
   IoFile* input = io_open(inputName, IO_MODE_READ);
   if (input == nullptr) {

@@ -17,7 +17,7 @@
 #include "archive/archive.h"
 #include "codec/common/transfer.h"
 #include "archive/kvn_format.h"
-#include "codec/huff/pack.h"
+#include "codec/pack.h"
 #include "driver/options.h"
 #include "platform/iofile.h"
 #include "platform/os.h"

@@ -9,8 +9,8 @@
 #include <new>
 
 #include "archive/kvn_format.h"
-#include "driver/comments.h"
-#include "driver/options.h"
+#include "archive/settings.h"
+#include "platform/fatal.h"
 #include "platform/console.h"
 
 namespace {
@@ -184,6 +184,8 @@ ArchiveFile* open_archive(const PathName& path, int mode, ArchiveKind kind, int 
   return archive;
 }
 
+ArchiveSettings archiveSettings;
+
 ArchiveFile* close_archive(ArchiveFile* archive) {
   if (archive == nullptr) return nullptr;
   free(archive->comment);
@@ -269,26 +271,6 @@ void skip_entry(ArchiveFile* archive) {
 
 void rewind_entry(ArchiveFile* archive) {
   if (archive != nullptr && (archive->state & ARCHIVE_OPEN)) io_seek(archive->file, archive->headerPos, 0);
-}
-
-void begin_output(ArchiveFile* target, ArchiveFile* old, int blockMode) {
-  const char* oldComment = nullptr;
-  if (old != nullptr) {
-    if (old->prefixLength != 0) {
-      // A self-extracting program in front of the old archive is carried over.
-      int64_t saved = io_tell(old->file);
-      io_seek(old->file, 0, 0);
-      copy_bytes(old->file, target->file, old->prefixLength);
-      target->prefixLength = old->prefixLength;
-      io_seek(old->file, saved, 0);
-    }
-    oldComment = old->comment;
-  } else {
-    target->prefixLength = 0;
-  }
-  char* edited = options.editArchiveComment ? edit_archive_comment(oldComment) : nullptr;
-  target->writeGlobal(target, options.editArchiveComment ? edited : oldComment, blockMode);
-  free(edited);
 }
 
 uint32_t failure_count(ArchiveFile* archive) { return archive == nullptr ? 1 : archive->failures; }

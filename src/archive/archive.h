@@ -172,11 +172,6 @@ int for_each_entry(ArchiveFile* archive, EntryVisitor visitor, void* context = n
 void skip_entry(ArchiveFile* archive);    // seek to nextPos
 void rewind_entry(ArchiveFile* archive);  // seek to headerPos
 
-// Starts a new archive: copies the old archive's prefix (self-extracting
-// program) if any, then writes the global header with the old archive's
-// comment (or an edited / asked one) and the block-mode flag.
-void begin_output(ArchiveFile* target, ArchiveFile* old, int blockMode);
-
 uint32_t failure_count(ArchiveFile* archive);  // 1 for null
 void note_failure(ArchiveFile* archive);
 

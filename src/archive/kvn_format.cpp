@@ -7,8 +7,10 @@
 #include <cstring>
 
 #include "archive/dos_time.h"
-#include "codec/huff/unpack.h"
-#include "driver/options.h"
+#include "archive/member.h"
+#include "codec/methods.h"
+#include "archive/settings.h"
+#include "codec/common/settings.h"
 #include "platform/console.h"
 
 namespace {
@@ -126,13 +128,6 @@ const FormatOps kKvnOps = {
     crc32_update,       build_entry_header, write_global_header,
 };
 
-int kvn_method_code(unsigned flags) {
-  if (flags & ENTRY_STORED) return 0;
-  if (flags & ENTRY_HIGH) return 9;
-  if (flags & ENTRY_FIVE) return 10;
-  return 7;
-}
-
 int find_global_magic(const unsigned char* buffer, int length) {
   for (int i = 0; i < length - 4; i++)
     if (buffer[i] == kGlobalMagicLead && memcmp(buffer + i + 1, kGlobalMagicTail, 3) == 0) return 0;
@@ -142,7 +137,7 @@ int find_global_magic(const unsigned char* buffer, int length) {
 const char* reserved_global_features(unsigned flags) {
   // The window flag counts as reserved only for a reader limited to the narrow window.
   const FeatureName kNames[] = {
-      {options.narrowWindow ? GLOBAL_WIDE_WINDOW : 0u, "64K buffer"},
+      {codecSettings.narrowWindow ? GLOBAL_WIDE_WINDOW : 0u, "64K buffer"},
       {GLOBAL_RESERVED_TOP, "res"},
       {GLOBAL_LEARNED, "learn"},
       {GLOBAL_CONV_KEY, "block conv. key"},
@@ -273,13 +268,13 @@ int read_entry_header(ArchiveFile* archive) {
     e.pieceOffset = get_be32(body + pos);
     pos += 4;
   }
-  transfer.textMode = options.ignoreTextFlags ? 0 : (e.flags & ENTRY_TEXT);
+  transfer.textMode = archiveSettings.ignoreTextFlags ? 0 : (e.flags & ENTRY_TEXT);
   e.unpackedSize = get_be32(body + pos);
   e.packedSize = get_be32(body + pos + 4);
   e.dataCrc = get_be32(body + pos + 8);
   pos += 12;
   archive->nextPos = archive->dataPos + e.packedSize;
-  e.methodCode = uint16_t(kvn_method_code(e.flags));
+  e.methodCode = uint16_t(method_code_of_flags(e.flags));
   int result = read_optional_blocks(body, pos, length, e);
   // Data that would run past the end of the file belongs to no intact member.
   if (result == kEntryRead && f != ioStandardOutput && archive->nextPos > f->length) return kDataPastEnd;
@@ -333,11 +328,11 @@ int build_entry_header(unsigned char* buffer, int capacity, EntryInfo* entry) {
 }
 
 void write_global_header(ArchiveFile* archive, const char* comment, int blockMode) {
-  unsigned flags = options.narrowWindow ? 0 : GLOBAL_WIDE_WINDOW;
+  unsigned flags = codecSettings.narrowWindow ? 0 : GLOBAL_WIDE_WINDOW;
   bool hasComment = comment != nullptr && comment[0] != '\0';
   if (hasComment) flags |= GLOBAL_COMMENT;
   if (blockMode) flags |= GLOBAL_BLOCKED;
-  if (options.volumeSize != 0) flags |= GLOBAL_MULTIVOLUME;
+  if (archiveSettings.multivolume) flags |= GLOBAL_MULTIVOLUME;
   archive->globalFlags = uint16_t(flags);
   unsigned char head[6];
   head[0] = globalMagicLead;

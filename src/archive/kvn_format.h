@@ -40,5 +40,3 @@ const char* reserved_local_features(unsigned flags);
 // Prepares entry for a file about to be added.
 void fill_entry_from_file(const char* name, const FileStatus& status, EntryInfo* entry);
 
-// The decoder selector of own-format entry flags: 0 stored, 9 high, 10 method five, 7 default.
-int kvn_method_code(unsigned flags);

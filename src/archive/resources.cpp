@@ -9,7 +9,7 @@
 #include <cstdio>
 
 #include "archive/archive.h"
-#include "driver/options.h"
+#include "codec/common/settings.h"
 #include "platform/console.h"
 #include "platform/iofile.h"
 #include "platform/paths.h"
@@ -41,8 +41,7 @@ bool show_member(ArchiveFile* archive) {
 }  // namespace
 
 int show_resource(const char* programPath, const char* memberName) {
-  if (options.command == Test || options.command == Print) return 0;
-  const int savedBlockMode = options.blockMode;
+  const int savedBlockMode = codecSettings.blockMode;
 
   ArchiveFile* archive = nullptr;
   if (programPath && *programPath) {
@@ -51,13 +50,13 @@ int show_resource(const char* programPath, const char* memberName) {
   }
   if (io_stdout() != 0) {
     close_archive(archive);
-    options.blockMode = savedBlockMode;
+    codecSettings.blockMode = savedBlockMode;
     return 1;
   }
   // The handle has reported why the program file is not readable as an
   // archive; the help is still missing, so the caller says so as well.
   if (!archive) {
-    options.blockMode = savedBlockMode;
+    codecSettings.blockMode = savedBlockMode;
     return 1;
   }
 
@@ -70,7 +69,7 @@ int show_resource(const char* programPath, const char* memberName) {
     skip_entry(archive);
   }
   close_archive(archive);
-  options.blockMode = savedBlockMode;
+  codecSettings.blockMode = savedBlockMode;
   return shown ? 0 : 1;
 }
 

@@ -10,7 +10,6 @@ void show_full_help(const char* programPath, int language);
 
 // Extracts the member whose name part equals memberName (regardless of case)
 // from the program file's archive to standard output and checks its CRC.
-// Answers 0 when shown (or when the command is Test or Print, which show no
-// help), 1 when the archive or the member is missing, the member is damaged
-// or there is no standard output.
+// Answers 0 when shown, 1 when the archive or the member is missing, the
+// member is damaged or there is no standard output.
 int show_resource(const char* programPath, const char* memberName);

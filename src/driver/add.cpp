@@ -15,7 +15,7 @@
 
 #include "codec/common/transfer.h"
 #include "archive/kvn_format.h"
-#include "codec/huff/pack.h"
+#include "codec/pack.h"
 #include "driver/comments.h"
 #include "driver/extract.h"
 #include "driver/options.h"
@@ -179,7 +179,7 @@ ArchiveFile* open_old_archive(bool& ok) {
   if (old == nullptr) return nullptr;
   // Members of a block-mode archive depend on those before them, and a volume
   // is one part of a set: neither can take members in place.
-  if (options.blockMode || (old->globalFlags & GLOBAL_BLOCKED)) {
+  if (codecSettings.blockMode || (old->globalFlags & GLOBAL_BLOCKED)) {
     report_error(message_text(MSG_ONLY_CREATE_BLOCK));
     ok = false;
   } else if (options.volumeSize || (old->globalFlags & GLOBAL_MULTIVOLUME)) {
@@ -229,8 +229,8 @@ int rewrite_member_header(ArchiveFile* target, int64_t at, int length, uint32_t 
     note_failure(target);
     return -1;
   }
-  if (options.highMethodOrder != 0 && !(e.flags & ENTRY_STORED)) e.flags |= ENTRY_HIGH;
-  if (options.methodFive) e.flags |= ENTRY_FIVE;
+  if (codecSettings.highMethodOrder != 0 && !(e.flags & ENTRY_STORED)) e.flags |= ENTRY_HIGH;
+  if (codecSettings.methodFive) e.flags |= ENTRY_FIVE;
   e.unpackedSize = uint32_t(unpacked);
   e.packedSize = uint32_t(packed);
   e.dataCrc = crc;
@@ -269,7 +269,7 @@ int pack_into_archive(ArchiveFile* target, IoFile* source, ActionKind action) {
   } else {
     crc = pack_member(source, f, 0, size, &unpacked, &packed, &e.name, action);
     // Data that did not shrink is stored; block mode keeps the stream whole.
-    if (error_count() == errorsBefore && !output_failed(target) && !options.blockMode && packed >= unpacked) {
+    if (error_count() == errorsBefore && !output_failed(target) && !codecSettings.blockMode && packed >= unpacked) {
       e.flags |= ENTRY_STORED;
       print_text("\r");
       io_seek(source, 0, 0);
@@ -392,7 +392,7 @@ int add_one_file(const PathName& spec, ArchiveFile*& old, ArchiveFile* target, V
 }
 
 void add_members() {
-  if (options.blockMode && options.volumeSize) {
+  if (codecSettings.blockMode && options.volumeSize) {
     report_error(message_text(MSG_BLOCK_AND_VOLUMES));
     return;
   }
@@ -421,7 +421,7 @@ void add_members() {
     target->volumeBudget = space.limit;
     codec_buffers_alloc();
     reset_archive_member_count();
-    begin_output(target, old, options.blockMode != 0);
+    begin_output(target, old, codecSettings.blockMode != 0);
     const int64_t headerEnd = io_tell(target->file);
     if (headerEnd > space.limit) {
       report_error(message_text(MSG_VOLUME_TOO_SMALL));

@@ -145,7 +145,7 @@ int kind_index_of(const char* word) {
 void set_kind_from_extension(const char* word) {
   if (options.archiveKindFixed) return;
   options.archiveKindIndex = kind_index_of(word);
-  if (strcasecmp(word, "exe") == 0) options.ignoreTextFlags = 1;
+  if (strcasecmp(word, "exe") == 0) archiveSettings.ignoreTextFlags = 1;
   ++options.archiveKindFixed;
 }
 
@@ -247,7 +247,7 @@ void parse_command(const char* text) {
       options.command = Create;
       platformSettings.pathMode = 1;
       options.testAfter = 1;
-      options.level = -2;
+      codecSettings.level = -2;
       break;
     case 'd':
       options.command = Delete;
@@ -320,19 +320,19 @@ void parse_switch(const char* text) {
   switch (letter) {
     case '+':
       if (arg[0] == '+') {
-        options.highMethodOrder = arg[1] == '3' ? 3 : arg[1] == '5' ? 5 : 4;
+        codecSettings.highMethodOrder = arg[1] == '3' ? 3 : arg[1] == '5' ? 5 : 4;
       } else if (arg[0] == 0 || arg[0] == '0') {
-        options.level = 2;
+        codecSettings.level = 2;
       } else if (arg[0] == '1') {
-        options.level = 1;
+        codecSettings.level = 1;
       } else if (arg[0] == '3') {
-        options.level = -1;
+        codecSettings.level = -1;
       } else if (arg[0] == '4') {
-        options.level = -2;
+        codecSettings.level = -2;
       }
       break;
     case '5':
-      ++options.methodFive;
+      ++codecSettings.methodFive;
       break;
     case '/':
       ++platformSettings.stripLeadingSlash;
@@ -345,7 +345,7 @@ void parse_switch(const char* text) {
       ++platformSettings.pageOutput;
       break;
     case 'b':
-      ++options.blockMode;
+      ++codecSettings.blockMode;
       break;
     case 'c':
       if (arg[0] == '@') {
@@ -386,7 +386,7 @@ void parse_switch(const char* text) {
       } else if (arg[0] == 't') {
         options.textMode = 1;
       } else if (arg[0] == 'c') {
-        options.narrowWindow = 1;
+        codecSettings.narrowWindow = 1;
       } else if (arg[0] == 'm' || arg[0] == 'u') {
         ++options.allowWildcardModify;
       } else {
@@ -423,7 +423,7 @@ void parse_switch(const char* text) {
       platformSettings.pathMode = 1;
       break;
     case 's':
-      ++options.ignoreTextFlags;
+      ++archiveSettings.ignoreTextFlags;
       break;
     case 't':
       options.testAfter = 1;
@@ -449,10 +449,10 @@ void parse_switch(const char* text) {
 
 void check_options() {
   const int errorsBefore = error_count();
-  if (options.methodFive) options.highMethodOrder = 0;
-  if (options.highMethodOrder != 0 && options.volumeSize != 0) report_error(message_text(MSG_NO_HIGH_METHOD_VOLUMES));
+  if (codecSettings.methodFive) codecSettings.highMethodOrder = 0;
+  if (codecSettings.highMethodOrder != 0 && options.volumeSize != 0) report_error(message_text(MSG_NO_HIGH_METHOD_VOLUMES));
   if (options.updateOnly && options.freshOnly) options.freshOnly = 0;
-  if (options.blockMode) {
+  if (codecSettings.blockMode) {
     if (options.dirBlock) report_error(message_text(MSG_BLOCK_AND_DIR_BLOCK));
     if (options.archiveKindIndex != 0) report_error(message_text(MSG_BLOCK_ONLY_KVN));
   } else if (options.dirBlock && options.archiveKindIndex != 0) {

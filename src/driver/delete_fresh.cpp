@@ -5,7 +5,7 @@
 
 #include "codec/common/transfer.h"
 #include "archive/dos_time.h"
-#include "codec/huff/pack.h"
+#include "codec/pack.h"
 #include "driver/add.h"
 #include "driver/extract.h"
 #include "driver/options.h"
@@ -113,7 +113,7 @@ void fresh_members() {
   // A fresh must not split members, so volumes are refused like volume archives.
   ArchiveFile* old = open_existing_archive(MSG_CANNOT_FRESH_VOLUMES);
   if (old == nullptr) return;
-  if ((old->globalFlags & GLOBAL_BLOCKED) || options.blockMode) {
+  if ((old->globalFlags & GLOBAL_BLOCKED) || codecSettings.blockMode) {
     report_error(message_text(MSG_NO_FRESH_IN_BLOCK));
     close_archive(old);
     return;

@@ -84,7 +84,7 @@ void choose_default_command() {
   if (options.command != None) return;
   if (options.testAfter) {
     options.command = Test;
-  } else if (options.ignoreTextFlags) {
+  } else if (archiveSettings.ignoreTextFlags) {
     options.command = CommandS;
   } else {
     options.command = List;
@@ -186,6 +186,8 @@ int run_wildcard_archives() {
 }
 
 void show_help(bool full) {
+  // Test and print show no help.
+  if (options.command == Test || options.command == Print) return;
   platformSettings.pageOutput = 1;
   if (full) {
     show_full_help(driverState.programPath, platformSettings.language);

@@ -11,7 +11,8 @@
 #include <cstring>
 
 #include "archive/dos_time.h"
-#include "codec/huff/unpack.h"
+#include "archive/member.h"
+#include "codec/methods.h"
 #include "driver/list.h"
 #include "driver/options.h"
 #include "driver/prompts.h"
@@ -525,7 +526,7 @@ void extract_archive(int volumeWalk) {
   PathName volume(*path);
   while (archive) {
     if (archive->globalFlags & GLOBAL_BLOCKED) {
-      options.blockMode = 1;
+      codecSettings.blockMode = 1;
       unpack_reset_carry();   // every archive starts a stream of its own
     }
     print_text(message_text(options.command == Test ? MSG_TESTING : MSG_EXTRACT_FROM));

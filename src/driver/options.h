@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "archive/settings.h"
+#include "codec/common/settings.h"
 #include "platform/fatal.h"
 #include "platform/paths.h"
 #include "platform/scan.h"
@@ -38,14 +40,9 @@ struct Options {
   int listVariantO = 0;
   int moveFiles = 0;
   int testAfter = 0;
-  int level = 0;
-  int highMethodOrder = 0;
-  int methodFive = 0;
-  int blockMode = 0;
   int dirBlock = 0;
   int volumeSize = 0;
   int textMode = 0;
-  int narrowWindow = 0;
   int allowWildcardModify = 0;
   unsigned confirmMask = 0;
   int assumeYes = 0;
@@ -62,7 +59,6 @@ struct Options {
   int editArchiveComment = 0;
   int showArchiveComment = 1;
   int silent = 0;
-  int ignoreTextFlags = 0;
   int storePackedExtensions = 1;
   int archiveKindIndex = 0;
   int archiveKindFixed = 0;

@@ -5,10 +5,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "codec/common/transfer.h"
 #include "archive/dos_time.h"
+#include "driver/comments.h"
 #include "driver/entry.h"
 #include "driver/options.h"
 #include "platform/console.h"
@@ -141,6 +143,27 @@ int check_archive_name() {
 void note_archive_member(uint32_t time) {
   if (time > driverState.newestMemberTime) driverState.newestMemberTime = time;
   ++membersWritten;
+}
+
+void begin_output(ArchiveFile* target, ArchiveFile* old, int blockMode) {
+  const char* oldComment = nullptr;
+  if (old != nullptr) {
+    if (old->prefixLength != 0) {
+      // A self-extracting program in front of the old archive is carried over.
+      int64_t saved = io_tell(old->file);
+      io_seek(old->file, 0, 0);
+      copy_bytes(old->file, target->file, old->prefixLength);
+      target->prefixLength = old->prefixLength;
+      io_seek(old->file, saved, 0);
+    }
+    oldComment = old->comment;
+  } else {
+    target->prefixLength = 0;
+  }
+  archiveSettings.multivolume = options.volumeSize != 0;
+  char* edited = options.editArchiveComment ? edit_archive_comment(oldComment) : nullptr;
+  target->writeGlobal(target, options.editArchiveComment ? edited : oldComment, blockMode);
+  free(edited);
 }
 
 int archive_member_count() { return membersWritten; }

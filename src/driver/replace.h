@@ -20,6 +20,11 @@ bool path_exists(const PathName& path);
 // directory, FIFO or device) or cannot be looked at.
 int check_archive_name();
 
+// Starts a new archive: copies the old archive's prefix (self-extracting
+// program) if any, then writes the global header with the old archive's
+// comment (or an edited / asked one), the block-mode flag and the volume flag.
+void begin_output(ArchiveFile* target, ArchiveFile* old, int blockMode);
+
 // One member more in the new archive; raises newestMemberTime to its time.
 void note_archive_member(uint32_t time);
 // Members written into the new archive (volume) since the last reset.

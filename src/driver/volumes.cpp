@@ -3,7 +3,7 @@
 // it can be made smaller until it fits, and each with its offset in the file.
 #include "driver/volumes.h"
 
-#include "codec/huff/pack.h"
+#include "codec/pack.h"
 #include "driver/options.h"
 #include "driver/replace.h"
 
@@ -88,7 +88,7 @@ int pack_across_volumes(ArchiveFile* target, IoFile* source, VolumeSpace* space,
       inMemory = true;
       crc = pack_piece_in_memory(source, offset, toDo, budget, space->spaceLeft, e.name, action, &unpacked,
                                  &packed, &shrunk);
-      if (!options.blockMode && packed >= unpacked) {
+      if (!codecSettings.blockMode && packed >= unpacked) {
         e.flags |= ENTRY_STORED;
         print_text("\r");
         io_seek(source, offset, 0);

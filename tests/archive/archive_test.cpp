@@ -5,6 +5,7 @@
 #include <random>
 
 #include "archive/test_util.h"
+#include "driver/replace.h"
 
 namespace {
 

@@ -126,7 +126,7 @@ TEST_F(KvnFormatTest, BuilderSetsPieceFlagClearsExtensionAndWritesComment) {
   EXPECT_EQ(transfer.textMode, 1);  // the text flag governs the next extraction
   close_archive(archive);
 
-  options.ignoreTextFlags = 1;
+  archiveSettings.ignoreTextFlags = 1;
   ASSERT_EQ(read_first(Bytes(buffer, buffer + length), &archive), 1);
   EXPECT_EQ(transfer.textMode, 0);
   close_archive(archive);
@@ -277,20 +277,12 @@ TEST_F(KvnFormatTest, UnixBlockAndLongNameExtensions) {
   close_archive(archive);
 }
 
-TEST_F(KvnFormatTest, MethodCodeFollowsFlagPrecedence) {
-  EXPECT_EQ(kvn_method_code(0), 7);
-  EXPECT_EQ(kvn_method_code(ENTRY_HIGH), 9);
-  EXPECT_EQ(kvn_method_code(ENTRY_FIVE), 10);
-  EXPECT_EQ(kvn_method_code(ENTRY_HIGH | ENTRY_FIVE), 9);
-  EXPECT_EQ(kvn_method_code(ENTRY_STORED | ENTRY_HIGH | ENTRY_FIVE), 0);
-}
-
 TEST_F(KvnFormatTest, ReservedFeatureLists) {
   EXPECT_EQ(reserved_global_features(GLOBAL_WIDE_WINDOW | GLOBAL_BLOCKED | GLOBAL_COMMENT), nullptr);
-  options.narrowWindow = 1;
+  codecSettings.narrowWindow = 1;
   EXPECT_STREQ(reserved_global_features(GLOBAL_WIDE_WINDOW | 0x0400), "64K buffer, res");
   EXPECT_STREQ(reserved_global_features(0x003E), "learn, block conv. key, block public key, dir-block");
-  options.narrowWindow = 0;
+  codecSettings.narrowWindow = 0;
   EXPECT_STREQ(reserved_global_features(GLOBAL_WIDE_WINDOW | 0x8000), "res");
   EXPECT_EQ(reserved_local_features(ENTRY_TEXT | ENTRY_STORED | ENTRY_HIGH | ENTRY_FIVE | ENTRY_G), nullptr);
   EXPECT_STREQ(reserved_local_features(0x2516),
@@ -349,12 +341,12 @@ TEST_F(KvnFormatTest, CommentLongerThanTheFileIsRefused) {
 TEST_F(KvnFormatTest, NarrowWindowRefusesArchivesWrittenWithTheWideOne) {
   Bytes content = simple_archive({{"a", "1"}});
   ConsoleCapture console;
-  options.narrowWindow = 1;
+  codecSettings.narrowWindow = 1;
   EXPECT_EQ(open_bytes(content), nullptr);
   EXPECT_NE(console.error_text().find("used reserved fields in global header :64K buffer\n"),
             std::string::npos);
   EXPECT_EQ(console.errors(), 2);  // the reserved fields, then "not archive"
-  options.narrowWindow = 0;
+  codecSettings.narrowWindow = 0;
   ArchiveFile* archive = open_bytes(content);
   EXPECT_NE(archive, nullptr);
   close_archive(archive);
@@ -372,8 +364,8 @@ TEST_F(KvnFormatTest, WrittenGlobalHeaderCarriesFlagsAndComment) {
       {0, 0, 0, "hi", {0xFF, 0x4B, 0x56, 0x47, 0x01, 0x80, 0, 0, 0, 3, 'h', 'i', 0}},
   };
   for (const Row& row : rows) {
-    options.narrowWindow = row.narrow;
-    options.volumeSize = row.volume;
+    codecSettings.narrowWindow = row.narrow;
+    archiveSettings.multivolume = row.volume != 0;
     unlink(dir.file("w.kvn").c_str());
     ArchiveFile* archive = open_archive(PathName(dir.file("w.kvn").c_str()), 0, Kvn, 1, 0);
     ASSERT_NE(archive, nullptr);

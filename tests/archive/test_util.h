@@ -57,10 +57,10 @@ class ConsoleCapture {
 
 // Sets the options the archive code reads back to those of a fresh run.
 inline void reset_archive_options() {
-  options.narrowWindow = 0;
-  options.volumeSize = 0;
+  codecSettings.narrowWindow = 0;
+  archiveSettings.multivolume = 0;
   transfer.textMode = 0;
-  options.ignoreTextFlags = 0;
+  archiveSettings.ignoreTextFlags = 0;
   options.editArchiveComment = 0;
   options.command = None;
 }

@@ -12,10 +12,11 @@
 #include <vector>
 
 #include "archive/archive.h"
+#include "codec/methods.h"
 #include "codec/common/transfer.h"
 #include "codec/huff/decode.h"
 #include "codec/huff/huff_format.h"
-#include "codec/huff/unpack.h"
+#include "archive/member.h"
 #include "driver/options.h"
 #include "platform/console.h"
 #include "platform/iofile.h"

@@ -11,7 +11,7 @@
 
 #include "codec/common/transfer.h"
 #include "codec/huff/encode.h"
-#include "codec/huff/pack.h"
+#include "codec/pack.h"
 #include "codec/lz/lz77.h"
 #include "driver/options.h"
 #include "platform/console.h"
@@ -359,7 +359,7 @@ TEST(PositionLengths, LongLengthsAreUnary) {
 
 TEST(PositionLengths, NarrowWindowSendsAtMostSixteen) {
   for (int narrow = 0; narrow <= 1; narrow++) {
-    options.narrowWindow = narrow;
+    codecSettings.narrowWindow = narrow;
     const uint32_t far = narrow ? 31738 : 64506;  // largest position value
     Bytes s = encode_symbols({{'x', 0}, {300, far}, {300, 5}});
     Decoded d = decode_stream(s, 1 + 47 * 2);
@@ -453,14 +453,14 @@ TEST_F(PackTest, StreamEndsOnByteBoundaryWithoutExtraByte) {
 
 TEST_F(PackTest, LevelsOneAndTwoGiveTheSameBytes) {
   Bytes data = text_sample(200000, 7);
-  options.level = 1;
+  codecSettings.level = 1;
   Packed one = pack(data);
   lz_reset();
-  options.level = 2;
+  codecSettings.level = 2;
   Packed two = pack(data);
   EXPECT_EQ(one.stream, two.stream);
   lz_reset();
-  options.level = 0;
+  codecSettings.level = 0;
   Packed zero = pack(data);
   EXPECT_NE(zero.stream, one.stream);  // the limits of level 0 differ
 }
@@ -471,7 +471,7 @@ TEST_F(PackTest, RoundTripsAcrossBlocksAndLevels) {
   data.insert(data.begin() + 60000, noise.begin(), noise.end());
   int long_lengths = 0;
   for (int level : {0, 1, -1, -2}) {
-    options.level = level;
+    codecSettings.level = level;
     lz_reset();
     Packed r = pack(data, 7);
     EXPECT_EQ(r.unpacked, static_cast<int32_t>(data.size()));
@@ -593,8 +593,8 @@ TEST_F(PackTest, ActionLineShowsNameAndRatio) {
 TEST_F(PackTest, ContextMethodsAreRefusedWithoutWriting) {
   for (int which = 0; which < 2; which++) {
     options = Options();
-    if (which == 0) options.highMethodOrder = 5;
-    else options.methodFive = 1;
+    if (which == 0) codecSettings.highMethodOrder = 5;
+    else codecSettings.methodFive = 1;
     IoFile* in = input_of(text_sample(100, 1));
     IoFile* arc = io_open(path("arc").c_str(), IO_MODE_CREATE);
     int errors = error_count();

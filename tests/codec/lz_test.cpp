@@ -10,7 +10,7 @@
 
 #include "codec/common/transfer.h"
 #include "codec/huff/encode.h"
-#include "codec/huff/pack.h"
+#include "codec/pack.h"
 #include "codec/lz/lz77.h"
 #include "driver/options.h"
 #include "platform/iofile.h"
@@ -223,7 +223,7 @@ class Distances : public LzTest, public ::testing::WithParamInterface<DistanceCa
 // window) and never further, also after the window has slid.
 TEST_P(Distances, LimitedByMaxDistance) {
   const DistanceCase& c = GetParam();
-  options.narrowWindow = c.narrow;
+  codecSettings.narrowWindow = c.narrow;
   const uint32_t max = c.narrow ? LZ_MAX_DISTANCE_NARROW : LZ_MAX_DISTANCE;
   Bytes block = random_bytes(300, 77, 256, 1);
   Bytes data(c.start, 0);
@@ -298,7 +298,7 @@ TEST_F(LzTest, OlderWindowBytesDecideAtTheEnd) {
 
 TEST_F(LzTest, BlockModeCarriesTheWindow) {
   Bytes m = random_bytes(3000, 9);
-  options.blockMode = 1;
+  codecSettings.blockMode = 1;
   auto first = parse(m, Lazy);
   EXPECT_EQ(lzState.carried_pos, 3000u);
   // The same bytes again: matches reach into the previous member, except
@@ -311,7 +311,7 @@ TEST_F(LzTest, BlockModeCarriesTheWindow) {
   EXPECT_EQ(lzState.carried_pos, 6000u);
 
   // Outside block mode every member starts afresh at position 0.
-  options.blockMode = 0;
+  codecSettings.blockMode = 0;
   auto alone = parse(m, Lazy);
   EXPECT_EQ(lzState.carried_pos, 0u);
   ASSERT_EQ(alone.size(), first.size());
@@ -322,7 +322,7 @@ TEST_F(LzTest, BlockModeCarriesTheWindow) {
 }
 
 TEST_F(LzTest, EarlyStopKeepsTheCarry) {
-  options.blockMode = 1;
+  codecSettings.blockMode = 1;
   const Bytes a = random_bytes(500, 4);
   const Bytes b = random_bytes(2000, 5);
   for (Parser parser : {Lazy, Greedy}) {

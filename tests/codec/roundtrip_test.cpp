@@ -9,10 +9,11 @@
 #include <vector>
 
 #include "archive/archive.h"
+#include "codec/methods.h"
 #include "codec/common/transfer.h"
 #include "codec/huff/decode.h"
-#include "codec/huff/pack.h"
-#include "codec/huff/unpack.h"
+#include "codec/pack.h"
+#include "archive/member.h"
 #include "codec/lz/lz77.h"
 #include "driver/options.h"
 #include "platform/console.h"
@@ -177,8 +178,8 @@ class RoundTripTest : public testing::Test {
 
 TEST_F(RoundTripTest, EverySampleAtEveryLevel) {
   for (const Config& config : kConfigs) {
-    options.level = config.level;
-    options.narrowWindow = config.narrow;
+    codecSettings.level = config.level;
+    codecSettings.narrowWindow = config.narrow;
     for (const Sample& sample : samples()) {
       SCOPED_TRACE(std::string(config.name) + ", " + sample.name);
       std::string archivePath = temp("arc");
@@ -199,7 +200,7 @@ TEST_F(RoundTripTest, EverySampleAtEveryLevel) {
 }
 
 TEST_F(RoundTripTest, BlockModeMembersShareOneWindow) {
-  options.blockMode = 1;
+  codecSettings.blockMode = 1;
   Bytes text = text_sample(30000, 21);
   const Bytes members[] = {text, Bytes(text.begin() + 100, text.begin() + 9000), {}, text,
                            mixed_sample(200000), text};

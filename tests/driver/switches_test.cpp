@@ -99,11 +99,11 @@ TEST_F(Parser, CompressionLevelAndHighMethod) {
       {"-+x", 9, 0}, {"-++", 9, 4},  {"-++3", 9, 3}, {"-++5", 9, 5}, {"-++4", 9, 4}, {"-++9", 9, 4},
   };
   for (const auto& row : rows) {
-    options.level = 9;
-    options.highMethodOrder = 0;
+    codecSettings.level = 9;
+    codecSettings.highMethodOrder = 0;
     parse_switch(row.text);
-    EXPECT_EQ(options.level, row.level) << row.text;
-    EXPECT_EQ(options.highMethodOrder, row.order) << row.text;
+    EXPECT_EQ(codecSettings.level, row.level) << row.text;
+    EXPECT_EQ(codecSettings.highMethodOrder, row.order) << row.text;
   }
 }
 
@@ -134,13 +134,13 @@ TEST_F(Parser, SwitchesWithNamesAndCounters) {
     parse_switch(s);
   }
   EXPECT_EQ(platformSettings.pageOutput, 2);
-  EXPECT_EQ(options.blockMode, 1);
+  EXPECT_EQ(codecSettings.blockMode, 1);
   EXPECT_EQ(options.dirBlock, 1);
-  EXPECT_EQ(options.methodFive, 1);
+  EXPECT_EQ(codecSettings.methodFive, 1);
   EXPECT_EQ(platformSettings.stripLeadingSlash, 2);
   EXPECT_EQ(options.assumeYes, 1);
   EXPECT_EQ(options.storePackedExtensions, 2);
-  EXPECT_EQ(options.ignoreTextFlags, 1);
+  EXPECT_EQ(archiveSettings.ignoreTextFlags, 1);
   EXPECT_EQ(options.allowWildcardModify, 2);
   EXPECT_EQ(options.editArchiveComment, 1);
   EXPECT_EQ(options.commentPerFile, 2);
@@ -161,7 +161,7 @@ TEST_F(Parser, SwitchesWithNamesAndCounters) {
   EXPECT_EQ(options.showArchiveComment, 0);
   for (const char* s : {"-r", "-t", "-u", "-f", "-k", "-m", "-jc", "-n", "-p", "-g1secret", "-g7"}) parse_switch(s);
   EXPECT_EQ(platformSettings.pathMode + options.testAfter + options.updateOnly + options.freshOnly + options.keepBroken +
-                options.moveFiles + options.narrowWindow,
+                options.moveFiles + codecSettings.narrowWindow,
             7);
   EXPECT_EQ(errors(), "");
   EXPECT_EQ(error_count(), 0);
@@ -213,7 +213,7 @@ TEST_F(Parser, CommandSideSettings) {
   parse_command("b");
   EXPECT_EQ(platformSettings.pathMode, 1);
   EXPECT_EQ(options.testAfter, 1);
-  EXPECT_EQ(options.level, -2);
+  EXPECT_EQ(codecSettings.level, -2);
   parse_command("e");
   EXPECT_EQ(platformSettings.pathMode, 0);
   parse_command("m");
@@ -255,7 +255,7 @@ TEST_F(Parser, OptionsFileWordsNeverBecomeTheCommand) {
   EXPECT_EQ(options.command, None);
   ASSERT_EQ(options.nameCount, 1);
   EXPECT_STREQ(options.names[0], "a");
-  EXPECT_EQ(options.blockMode, 1);
+  EXPECT_EQ(codecSettings.blockMode, 1);
   EXPECT_EQ(platformSettings.language, 1);
 
   std::string second = write_temp("x");
@@ -282,11 +282,11 @@ TEST_F(Parser, ExtensionTable) {
   set_kind_from_extension("zip");
   set_kind_from_extension("kvn");   // the first setting wins
   EXPECT_EQ(options.archiveKindIndex, 4);
-  EXPECT_EQ(options.ignoreTextFlags, 0);
+  EXPECT_EQ(archiveSettings.ignoreTextFlags, 0);
   reset_state();
   set_kind_from_extension("Exe");
   EXPECT_EQ(options.archiveKindIndex, 0);
-  EXPECT_EQ(options.ignoreTextFlags, 1);
+  EXPECT_EQ(archiveSettings.ignoreTextFlags, 1);
 }
 
 TEST_F(Parser, ArchiveNameResolution) {

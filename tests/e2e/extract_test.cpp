@@ -19,8 +19,8 @@
 #include "codec/common/transfer.h"
 #include "archive/dos_time.h"
 #include "archive/kvn_format.h"
-#include "codec/huff/pack.h"
-#include "codec/huff/unpack.h"
+#include "codec/pack.h"
+#include "archive/member.h"
 #include "codec/lz/lz77.h"
 #include "driver/options.h"
 #include "e2e/e2e.h"
@@ -70,8 +70,8 @@ class ArchiveWriter {
   }
 
   void write(const std::string& path, const std::vector<Member>& members, uint16_t globalFlags = GLOBAL_WIDE_WINDOW) {
-    options.blockMode = (globalFlags & GLOBAL_BLOCKED) ? 1 : 0;
-    options.narrowWindow = (globalFlags & GLOBAL_WIDE_WINDOW) ? 0 : 1;
+    codecSettings.blockMode = (globalFlags & GLOBAL_BLOCKED) ? 1 : 0;
+    codecSettings.narrowWindow = (globalFlags & GLOBAL_WIDE_WINDOW) ? 0 : 1;
     lz_reset();
     IoFile* archive = io_open(path.c_str(), IO_MODE_CREATE);
     ASSERT_NE(archive, nullptr);
@@ -83,8 +83,8 @@ class ArchiveWriter {
     io_write(archive, "\0\0", 2);
     io_close(archive);
     for (int at : damage) flip_byte(path, at);
-    options.blockMode = 0;
-    options.narrowWindow = 0;
+    codecSettings.blockMode = 0;
+    codecSettings.narrowWindow = 0;
   }
 
  private:

@@ -15,6 +15,11 @@ constexpr int kCopyStep = 2048;                   // bytes per copy step
 constexpr int kRegionStep = 16384;                // bytes per check_region read
 constexpr int kOutputPiece = 32768;               // largest piece the sink writes at once
 
+// Stored members go out through a staging buffer of their own, so that a
+// stored member never disturbs the window a block-mode stream carries.
+constexpr int kStoredPiece = 32768;
+unsigned char storedBuffer[kStoredPiece];
+
 // crcSlices[0] is the classic byte table; slice k advances a byte that lies k
 // positions further on, so eight bytes are folded in per step.
 uint32_t crcSlices[8][256];
@@ -206,6 +211,18 @@ uint32_t check_region(IoFile* source, int64_t count) {
     }
   }
   return transfer.checkRegister;
+}
+
+void copy_stored(uint32_t size) {
+  while (size > 0) {
+    int want = size < static_cast<uint32_t>(kStoredPiece) ? static_cast<int>(size) : kStoredPiece;
+    int got = io_read(transfer.input, storedBuffer, want);
+    if (got <= 0) return;
+    transfer.checkUpdate(storedBuffer, got);
+    if (output_sink(storedBuffer, 0, got) != 0) return;
+    if (got < want) return;
+    size -= static_cast<uint32_t>(got);
+  }
 }
 
 int read_member_input(void* buffer, int wanted) {

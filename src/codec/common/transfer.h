@@ -92,6 +92,11 @@ int read_with_check(IoFile* source, void* buffer, int count, uint32_t* value);
 // answers the register, not complemented.
 uint32_t check_region(IoFile* source, int64_t count);
 
+// Copies size bytes of transfer.input unchanged to the output through the
+// check value and the output sink (stored members of every format). Stops
+// early at end of input or on a write failure.
+void copy_stored(uint32_t size);
+
 // ---- the member reader (source of every compressor) ----
 // Places up to `wanted` bytes from transfer.input into buffer; answers the number
 // placed, 0 only when the source gave nothing although budget remained (end of

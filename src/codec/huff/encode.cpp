@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "codec/huff/pack.h"
-#include "driver/options.h"
+#include "codec/common/settings.h"
+#include "platform/fatal.h"
 #include "platform/console.h"
 #include "platform/iofile.h"
 
@@ -212,10 +212,7 @@ void allocate_buffers() {
 
 }  // namespace
 
-void codec_buffers_alloc() {
-  if (options.highMethodOrder != 0 || options.methodFive != 0) return;
-  allocate_buffers();
-}
+void huff_buffers_alloc() { allocate_buffers(); }
 
 unsigned char* codec_memory_buffer() {
   allocate_buffers();
@@ -287,7 +284,7 @@ void huff_send_block() {
     put_bits(HUFF_CHAR_COUNT_BITS, 0);
     put_bits(HUFF_CHAR_COUNT_BITS, static_cast<uint32_t>(root));
   }
-  int np = options.narrowWindow ? HUFF_POSITION_SYMBOLS_NARROW : HUFF_POSITION_SYMBOLS;
+  int np = codecSettings.narrowWindow ? HUFF_POSITION_SYMBOLS_NARROW : HUFF_POSITION_SYMBOLS;
   int root3 = huff_build_code(np, e.pos_freq, e.short_len, e.short_code);
   if (root3 < np) {
     put_bits(HUFF_POSITION_COUNT_BITS, 0);

@@ -64,6 +64,18 @@ inline void put_bits(int count, uint64_t value) {
   e.bit_count = total & 7;
 }
 
+// Allocates the token buffer and the output byte buffer once per run; stops
+// the program with message 82 when memory is short.
+void huff_buffers_alloc();
+// The output byte buffer: after a memory-mode pack it holds the coded bytes
+// (codec_memory_size() of them); store_member may be given it as buffer.
+unsigned char* codec_memory_buffer();
+int32_t codec_memory_size();
+// Size of the output byte buffer (allocation request + 65536); 0 before the buffers exist.
+int32_t codec_memory_capacity();
+// Usable token-buffer bytes (allocation request - 72); 0 before the buffers exist.
+int32_t codec_buffer_size();
+
 // Empties the output byte buffer (start of a member).
 void huff_clear_output();
 // Sets the block limit and memory mode for the next member; without memory

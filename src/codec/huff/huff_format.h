@@ -51,8 +51,3 @@ constexpr int HUFF_SHORT_TABLE_BITS = 8;
 // The decoder's circular output window (the parser's window is as large).
 constexpr uint32_t HUFF_WINDOW_SIZE = 131072;
 
-// Method numbers seen by unpack_member.
-constexpr int METHOD_STORED = 0;
-constexpr int METHOD_DEFAULT = 7;
-constexpr int METHOD_HIGH = 9;
-constexpr int METHOD_FIVE = 10;

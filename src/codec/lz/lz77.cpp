@@ -9,7 +9,7 @@
 
 #include "codec/common/transfer.h"
 #include "codec/huff/encode.h"
-#include "driver/options.h"
+#include "codec/common/settings.h"
 
 LzState lzState;
 
@@ -147,13 +147,13 @@ inline void fill_lookahead() {
 
 // The steps shared by both parsers before the first symbol.
 void start_member(int64_t limit) {
-  s.max_distance = options.narrowWindow ? LZ_MAX_DISTANCE_NARROW : LZ_MAX_DISTANCE;
+  s.max_distance = codecSettings.narrowWindow ? LZ_MAX_DISTANCE_NARROW : LZ_MAX_DISTANCE;
   s.pos = s.carried_pos;
   huff_clear_output();
-  if (!s.primed || !options.blockMode) {
+  if (!s.primed || !codecSettings.blockMode) {
     s.pos = 0;
     memset(s.head, 0, sizeof s.head);
-    LzLevel l = lz_level_limits(options.level);
+    LzLevel l = lz_level_limits(codecSettings.level);
     s.good_length = l.good_length;
     s.max_chain = l.max_chain;
     s.primed = true;
@@ -176,7 +176,7 @@ uint32_t stop_early(uint32_t consumed) {
 
 void finish_member() {
   huff_finish();
-  s.carried_pos = options.blockMode ? s.pos : 0;
+  s.carried_pos = codecSettings.blockMode ? s.pos : 0;
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // Member extraction for own, older own and ARJ archives: the action line,
-// dispatch by method number, the stored copy and the block-mode window carry.
+// features no decoder handles, and the decoder of the member's method.
 #pragma once
 
 #include <cstdint>
@@ -15,13 +15,3 @@ struct PathName;
 // for a member that is not decoded).
 uint32_t unpack_member(ArchiveFile* archive, IoFile* output, const PathName* displayName,
                        const PathName* outputName);
-
-// Copies `size` bytes of the transfer state's input stream (check.h) unchanged
-// to the output through the check value and the output sink; the ZIP and TAR
-// readers use it too, after setting the input and output themselves. Stops
-// early at end of input or on a write failure.
-void copy_stored(uint32_t size);
-
-// Forgets the window position carried between block-mode members, so that the
-// next member starts from position 0.
-void unpack_reset_carry();

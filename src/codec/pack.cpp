@@ -1,15 +1,12 @@
 // Member-level packing: method choice, sizes, check value and the ratio on
 // the action line; the stored copy.
-#include "codec/huff/pack.h"
+#include "codec/pack.h"
 
 #include "codec/common/transfer.h"
 #include "codec/huff/encode.h"
-#include "codec/lz/lz77.h"
-#include "driver/options.h"
+#include "codec/methods.h"
 
 namespace {
-
-constexpr uint32_t LIMIT_MARGIN = 20;   // the block limit stays this far below the budget
 
 void print_ratio(int64_t unpacked, int64_t packed) {
   char text[16];
@@ -25,9 +22,10 @@ uint32_t pack_member(IoFile* input, IoFile* archive, int memoryMode, int64_t siz
                      const PathName* displayName, ActionKind action) {
   *unpackedSize = 0;
   *packedSize = 0;
-  // The context-model methods are not part of this build: refuse rather than
-  // write a member whose flags would name a method it was not packed with.
-  if (options.highMethodOrder != 0 || options.methodFive != 0) {
+  // A method this build cannot pack is refused rather than a member written
+  // whose flags would name a method it was not packed with.
+  const MethodRow& method = method_for_packing();
+  if (method.pack == nullptr) {
     report_error(message_text(MSG_BAD_METHOD));
     return 0;
   }
@@ -39,33 +37,30 @@ uint32_t pack_member(IoFile* input, IoFile* archive, int memoryMode, int64_t siz
   const int64_t archiveStart = memoryMode ? 0 : io_tell(archive);
 
   codec_buffers_alloc();
-  const uint32_t bufferSize = static_cast<uint32_t>(codec_buffer_size());
-  uint32_t limit = bufferSize - LIMIT_MARGIN;
-  // A budget of exactly 20 bytes would give a limit of 0 and a block that
-  // takes no symbol at all; such small budgets keep the default limit.
-  if (memoryMode && size > static_cast<int64_t>(LIMIT_MARGIN) && size - LIMIT_MARGIN < bufferSize) {
-    limit = static_cast<uint32_t>(size) - LIMIT_MARGIN;
-  }
-  huff_configure(limit, memoryMode, archive);
-
   transfer.input = input;
-  const uint32_t consumed = options.level < 0 ? lz_pack_greedy(size) : lz_pack_lazy(size);
+  const uint32_t consumed = method.pack(size, memoryMode, archive);
 
   int64_t unpacked;
   int64_t packed;
   if (memoryMode) {
+    // In memory the coded bytes may stand for fewer than were read: the
+    // check covers exactly those.
     io_seek(input, inputStart, 0);
     check_region(input, consumed);
     unpacked = consumed;
     packed = codec_memory_size();
   } else {
-    unpacked = static_cast<int64_t>(lzState.delivered);
+    unpacked = consumed;
     packed = io_tell(archive) - archiveStart;
   }
   if (displayName != nullptr) print_ratio(unpacked, packed);
   *unpackedSize = unpacked;
   *packedSize = packed;
   return check_value();
+}
+
+void codec_buffers_alloc() {
+  if (method_for_packing().needsCodecBuffers) huff_buffers_alloc();
 }
 
 uint32_t store_member(IoFile* input, IoFile* archive, int memoryMode, unsigned char* buffer,

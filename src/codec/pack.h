@@ -4,13 +4,14 @@
 
 #include <cstdint>
 
+#include "codec/huff/encode.h"
 #include "platform/console.h"
 #include "platform/iofile.h"
 #include "platform/paths.h"
 
-// Allocates the token buffer and the output byte buffer of the default method
-// once per run (nothing when a context-model method is selected). Stops the
-// program with message 82 when memory is short.
+// Allocates the buffers of the packing method once per run (those of the
+// default method: nothing for a method that needs none). Stops the program
+// with message 82 when memory is short.
 void codec_buffers_alloc();
 
 // Packs `size` bytes of `input` (from its current position) into `archive`,
@@ -33,12 +34,3 @@ uint32_t pack_member(IoFile* input, IoFile* archive, int memoryMode, int64_t siz
 uint32_t store_member(IoFile* input, IoFile* archive, int memoryMode, unsigned char* buffer,
                       int32_t count, int64_t size, int64_t* unpackedSize, int64_t* packedSize,
                       const PathName* displayName, ActionKind action = ActionKind::Add);
-
-// The output byte buffer: after a memory-mode pack_member it holds the coded
-// bytes (codec_memory_size() of them); store_member may be given it as buffer.
-unsigned char* codec_memory_buffer();
-int32_t codec_memory_size();
-// Size of the output byte buffer (allocation request + 65536); 0 before codec_buffers_alloc.
-int32_t codec_memory_capacity();
-// Usable token-buffer bytes (allocation request - 72); 0 before codec_buffers_alloc.
-int32_t codec_buffer_size();

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <vector>
 
+#include "formats/format_table.h"
 #include "archive/archive.h"
 #include "codec/common/transfer.h"
 #include "archive/kvn_format.h"

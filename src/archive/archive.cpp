@@ -15,38 +15,7 @@
 
 namespace {
 
-constexpr int kDetectBytes = 32768;  // bytes of the file the detectors see
 constexpr unsigned char kEntryMagic[4] = {0xFF, 0x4B, 0x56, 0x58};
-
-// Message numbers of the catalogue used here.
-
-// Detectors in the order they are tried; each answers 0 on a match.
-using Detector = int (*)(const unsigned char* buffer, int length);
-struct DetectorRow {
-  Detector detect;
-  ArchiveKind kind;
-};
-// The older format, ARJ and ZIP are never recognised by content; the TAR
-// detector joins this table together with the TAR reader.
-const DetectorRow kDetectors[] = {
-    {find_global_magic, Kvn},
-};
-
-ArchiveKind detect_kind(IoFile* f) {
-  unsigned char* first = static_cast<unsigned char*>(malloc(kDetectBytes));
-  if (first == nullptr) return Kvn;
-  int got = io_read(f, first, kDetectBytes);
-  io_seek(f, 0, 0);
-  ArchiveKind kind = Kvn;
-  if (got > 0)
-    for (const DetectorRow& row : kDetectors)
-      if (row.detect(first, got) == 0) {
-        kind = row.kind;
-        break;
-      }
-  free(first);
-  return kind;
-}
 
 // Positions f at the next entry magic at or after `from`; -1 at end of file.
 // Only the first magic byte is 0xFF, so a mismatching byte is retried as a
@@ -74,23 +43,16 @@ int refuse_build_header(unsigned char*, int, EntryInfo*) { fatal_error(message_t
 
 void refuse_write_global(ArchiveFile*, const char*, int) { fatal_error(message_text(MSG_ONLY_OWN_WRITABLE)); }
 
-int install_format(ArchiveFile* archive, ArchiveKind kind) {
-  const FormatOps* ops = nullptr;
-  switch (kind) {
-    case Kvn:
-      ops = &kKvnOps;
-      break;
-    case Kvx:
-    case Arj:
-    case Zip:
-    case Tar:
-      // Formats whose readers are not part of this build yet.
-      report_error("bad select archiver");
-      return -1;
-    default:
-      fatal_error("bad select archiver\n");
+int install_format(ArchiveFile* archive, const FormatRow* format) {
+  if (format == nullptr || !format->readerPlanned) fatal_error("bad select archiver\n");
+  const FormatOps* ops = format->ops;
+  if (ops == nullptr) {
+    // A format whose reader is not part of this build yet.
+    report_error("bad select archiver");
+    return -1;
   }
-  archive->kind = kind;
+  archive->kind = format->kind;
+  archive->format = format;
   archive->open = ops->open;
   archive->next = ops->next;
   archive->extract = ops->extract;
@@ -137,7 +99,8 @@ IoFile* open_existing(const PathName& path, int report, ArchiveFile* archive) {
 
 }  // namespace
 
-ArchiveFile* open_archive(const PathName& path, int mode, ArchiveKind kind, int report, int64_t startOffset) {
+ArchiveFile* open_archive_as(const PathName& path, int mode, const FormatRow* format, FormatChooser choose,
+                             int report, int64_t startOffset) {
   if (mode != 0 && mode != 1) return nullptr;
   ArchiveFile* archive = new (std::nothrow) ArchiveFile;
   if (archive == nullptr) {
@@ -157,9 +120,9 @@ ArchiveFile* open_archive(const PathName& path, int mode, ArchiveKind kind, int 
     delete archive;
     return nullptr;
   }
-  if (kind == Detect) kind = mode == 1 ? detect_kind(archive->file) : Kvn;
+  if (format == nullptr && mode == 1 && choose != nullptr) format = choose(archive->file);
   archive->path = new (std::nothrow) PathName(path);
-  if (archive->path == nullptr || install_format(archive, kind) != 0) {
+  if (archive->path == nullptr || install_format(archive, format) != 0) {
     if (archive->path == nullptr) report_error_path(message_text(MSG_OUT_OF_MEMORY), path);
     close_archive(archive);
     return nullptr;

@@ -6,6 +6,7 @@
 
 #include "codec/common/transfer.h"
 #include "platform/iofile.h"
+#include "platform/os.h"
 #include "platform/paths.h"
 
 // Archive kinds; the codes are those of Options::archiveKindIndex.
@@ -116,6 +117,26 @@ struct FormatOps {
   WriteGlobalSlot writeGlobal;
 };
 
+// 0 when the first bytes of a file (length of them) are of the format.
+using Detector = int (*)(const unsigned char* buffer, int length);
+// Prepares entry for a file of the given name and status about to be added.
+using FillEntry = void (*)(const char* name, const FileStatus& status, EntryInfo* entry);
+
+// Everything the program knows of one archive format; the table of them is
+// in formats/format_table.h.
+struct FormatRow {
+  ArchiveKind kind;
+  const char* extension;     // given to an archive name without one ("" for none)
+  const char* words[3];      // extension words that choose it, regardless of case; null-ended
+  Detector detect;           // recognises it by content; null: never
+  bool writable;             // modifying commands may write it
+  bool blockMode;            // block mode (and dir-block) may be used
+  bool textFlags;            // packed members keep their text flag
+  bool readerPlanned;        // false: no reader exists for it at all
+  const FormatOps* ops;      // null: its reader is not part of this build
+  FillEntry fillEntry;       // null when it cannot be written
+};
+
 // An opened archive.
 struct ArchiveFile {
   IoFile* file = nullptr;     // the archive's stream, owned
@@ -138,23 +159,30 @@ struct ArchiveFile {
   CheckFunction checksum = nullptr;
   BuildHeaderSlot buildHeader = nullptr;
   WriteGlobalSlot writeGlobal = nullptr;
-  ArchiveKind kind = Kvn;  // the installed format
+  ArchiveKind kind = Kvn;              // the installed format
+  const FormatRow* format = nullptr;   // its row
 };
 
 // Resets every field of entry (the name becomes empty).
 void clear_entry(EntryInfo& entry);
 
-// Installs the operations of kind and makes its checksum the current
-// transfer.checkUpdate. Answers 0; -1 (after a counted error) for a kind whose reader
-// is not part of this build. Kinds without any reader end the run through
-// fatal_error("bad select archiver\n").
-int install_format(ArchiveFile* archive, ArchiveKind kind);
+// Installs the operations of format and makes its checksum the current
+// transfer.checkUpdate. Answers 0; -1 (after a counted error) for a format whose
+// reader is not part of this build. A format without any reader (or none)
+// ends the run through fatal_error("bad select archiver\n").
+int install_format(ArchiveFile* archive, const FormatRow* format);
+
+// Picks the format of a file opened for reading by its first bytes.
+using FormatChooser = const FormatRow* (*)(IoFile* file);
 
 // Opens path for reading (mode 1) or creates it for writing (mode 0) as an
-// archive of kind (Detect: chosen by content). With report set, a missing or
-// uncreatable file is reported; a refused format is always reported.
-// Reading starts at startOffset. Answers the record, or null.
-ArchiveFile* open_archive(const PathName& path, int mode, ArchiveKind kind, int report, int64_t startOffset);
+// archive of format; with a null format (reading only) choose picks it by
+// content. With report set, a missing or uncreatable file is reported; a file
+// that exists but cannot be read, or is no regular file, and a refused format
+// are always reported. Reading starts at startOffset. Answers the record, or
+// null. (formats/format_table.h opens archives by kind.)
+ArchiveFile* open_archive_as(const PathName& path, int mode, const FormatRow* format, FormatChooser choose,
+                             int report, int64_t startOffset);
 // Releases the archive with its stream and comment; answers null.
 ArchiveFile* close_archive(ArchiveFile* archive);
 // Prints " -\n" and the archive comment when there is one.

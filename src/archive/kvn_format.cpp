@@ -128,6 +128,10 @@ const FormatOps kKvnOps = {
     crc32_update,       build_entry_header, write_global_header,
 };
 
+// "exe" chooses it too (and makes text flags ignored, see the command line).
+const FormatRow kKvnFormat = {Kvn,  ".kvn", {"kvn", "exe", nullptr}, find_global_magic, true, true, true, true,
+                              &kKvnOps, fill_entry_from_file};
+
 int find_global_magic(const unsigned char* buffer, int length) {
   for (int i = 0; i < length - 4; i++)
     if (buffer[i] == kGlobalMagicLead && memcmp(buffer + i + 1, kGlobalMagicTail, 3) == 0) return 0;

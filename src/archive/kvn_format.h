@@ -13,8 +13,10 @@ constexpr int KVN_MAX_NAME = 256;               // stored names with their zero 
 constexpr int KVN_MAX_COMMENT = 255;            // longest member comment
 constexpr int KVN_HEADER_CAPACITY = 1024;       // buffer size callers pass to build_entry_header
 
-// The operations of the own format, for the archive handle.
+// The operations of the own format, for the archive handle, and its row of
+// the format table.
 extern const FormatOps kKvnOps;
+extern const FormatRow kKvnFormat;
 
 // 0 when FF 4B 56 47 starts at an offset below length - 4, else -1.
 int find_global_magic(const unsigned char* buffer, int length);

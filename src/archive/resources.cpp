@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "archive/archive.h"
+#include "archive/kvn_format.h"
 #include "codec/common/settings.h"
 #include "platform/console.h"
 #include "platform/iofile.h"
@@ -46,7 +47,7 @@ int show_resource(const char* programPath, const char* memberName) {
   ArchiveFile* archive = nullptr;
   if (programPath && *programPath) {
     PathName program(programPath);
-    archive = open_archive(program, 1, Kvn, 1, kResourceStart);
+    archive = open_archive_as(program, 1, &kKvnFormat, nullptr, 1, kResourceStart);
   }
   if (io_stdout() != 0) {
     close_archive(archive);

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/format_table.h"
 #include "codec/common/transfer.h"
 #include "archive/kvn_format.h"
 #include "codec/pack.h"
@@ -196,7 +197,7 @@ void prepare_member(ArchiveFile* target) {
   EntryInfo& e = target->entry;
   transfer.readSourceName = &e.name;
   transfer.writeTargetName = driverState.tempArchivePath;
-  if (options.archiveKindIndex == Kvx) e.flags &= uint16_t(~ENTRY_TEXT);
+  if (!target->format->textFlags) e.flags &= uint16_t(~ENTRY_TEXT);
   if (options.storePackedExtensions && ext_in_list(e.name)) e.flags |= ENTRY_STORED;
   transfer.textMode = (e.flags & ENTRY_TEXT) != 0;
 }
@@ -321,7 +322,7 @@ int add_one_file(const PathName& spec, ArchiveFile*& old, ArchiveFile* target, V
   else
     strcpy(name, spec.name);
   EntryInfo& e = target->entry;
-  fill_entry_from_file(name, status, &e);
+  target->format->fillEntry(name, status, &e);
   if (options.textMode) e.flags |= ENTRY_TEXT;
   comment_member(&e);
   // A name too long for a header is refused before anything is written.

@@ -10,6 +10,8 @@
 #include <strings.h>
 #include <new>
 
+#include "codec/methods.h"
+#include "formats/format_table.h"
 #include "platform/console.h"
 #include "platform/iofile.h"
 #include "platform/os.h"
@@ -25,17 +27,6 @@ int failedArguments = 0;     // see failed_argument_count
 
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == 0; }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-struct KindWord {
-  const char* word;
-  int index;
-};
-const KindWord kKindWords[] = {
-    {"kvn", 0}, {"exe", 0}, {"kvx", 2}, {"arj", 3}, {"zip", 4}, {"lzh", 5}, {"tar", 6},
-};
-const char* const kDefaultExtensions[ARCHIVE_KIND_COUNT] = {
-    ".kvn", ".kv2", ".kvx", ".arj", ".zip", ".lzh", "", "",
-};
 
 void select_language(int language) {
   platformSettings.language = language;
@@ -128,18 +119,6 @@ int command_spec_flags(int command) {
     default:
       return 0;
   }
-}
-
-const char* default_extension(int kindIndex) {
-  if (kindIndex < 0 || kindIndex >= ARCHIVE_KIND_COUNT) return "";
-  return kDefaultExtensions[kindIndex];
-}
-
-int kind_index_of(const char* word) {
-  for (const KindWord& k : kKindWords) {
-    if (strcasecmp(word, k.word) == 0) return k.index;
-  }
-  return 7;
 }
 
 void set_kind_from_extension(const char* word) {
@@ -450,15 +429,18 @@ void parse_switch(const char* text) {
 void check_options() {
   const int errorsBefore = error_count();
   if (codecSettings.methodFive) codecSettings.highMethodOrder = 0;
-  if (codecSettings.highMethodOrder != 0 && options.volumeSize != 0) report_error(message_text(MSG_NO_HIGH_METHOD_VOLUMES));
+  if (!method_for_packing().usableInVolumes && options.volumeSize != 0)
+    report_error(message_text(MSG_NO_HIGH_METHOD_VOLUMES));
   if (options.updateOnly && options.freshOnly) options.freshOnly = 0;
+  const FormatRow* format = format_of_kind(options.archiveKindIndex);
+  const bool blockFormat = format != nullptr && format->blockMode;
   if (codecSettings.blockMode) {
     if (options.dirBlock) report_error(message_text(MSG_BLOCK_AND_DIR_BLOCK));
-    if (options.archiveKindIndex != 0) report_error(message_text(MSG_BLOCK_ONLY_KVN));
-  } else if (options.dirBlock && options.archiveKindIndex != 0) {
+    if (!blockFormat) report_error(message_text(MSG_BLOCK_ONLY_KVN));
+  } else if (options.dirBlock && !blockFormat) {
     report_error(message_text(MSG_BLOCK_ONLY_KVN));
   }
-  if (command_is_modifying(options.command) && options.archiveKindIndex != 0 && options.archiveKindIndex != 2) {
+  if (command_is_modifying(options.command) && (format == nullptr || !format->writable)) {
     report_error(message_text(MSG_ONLY_KVX_KVN_MODIFY));
   }
   if (options.command == Extract) {

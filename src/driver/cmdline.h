@@ -36,9 +36,3 @@ int failed_argument_count();
 bool command_is_modifying(int command);   // temporary names, kvn/kvx only, no wildcard archives
 bool command_is_help(int command);        // shows the full help
 int command_spec_flags(int command);      // SPEC_SCAN, SPEC_MATCH or 0 for the file specifications
-
-constexpr int ARCHIVE_KIND_COUNT = 8;     // indexes of the extension table, 7 = detect
-// The extension given to an archive name without one (with its dot; "" for none).
-const char* default_extension(int kindIndex);
-// The extension-table index a word selects (case-insensitive); 7 for any other word.
-int kind_index_of(const char* word);

@@ -3,6 +3,7 @@
 #include "driver/delete_fresh.h"
 
 
+#include "formats/format_table.h"
 #include "codec/common/transfer.h"
 #include "archive/dos_time.h"
 #include "codec/pack.h"

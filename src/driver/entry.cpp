@@ -11,6 +11,7 @@
 #include <strings.h>
 #include <new>
 
+#include "formats/format_table.h"
 #include "archive/resources.h"
 #include "driver/cmdline.h"
 #include "driver/dispatch.h"

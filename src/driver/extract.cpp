@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "formats/format_table.h"
 #include "archive/dos_time.h"
 #include "archive/member.h"
 #include "codec/methods.h"

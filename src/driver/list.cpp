@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "formats/format_table.h"
 #include "archive/dos_time.h"
 #include "driver/extract.h"
 #include "driver/options.h"

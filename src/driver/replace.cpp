@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "formats/format_table.h"
 #include "codec/common/transfer.h"
 #include "archive/dos_time.h"
 #include "driver/comments.h"

@@ -4,6 +4,7 @@
 
 #include <random>
 
+#include "formats/format_table.h"
 #include "archive/test_util.h"
 #include "driver/replace.h"
 

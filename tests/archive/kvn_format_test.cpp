@@ -2,6 +2,7 @@
 // back, the bounds every field is checked against, and the global header.
 #include <gtest/gtest.h>
 
+#include "formats/format_table.h"
 #include "archive/dos_time.h"
 #include "archive/test_util.h"
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/format_table.h"
 #include "archive/archive.h"
 #include "codec/common/transfer.h"
 #include "archive/kvn_format.h"

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "formats/format_table.h"
 #include "driver/cmdline.h"
 #include "driver/entry.h"
 #include "platform/console.h"

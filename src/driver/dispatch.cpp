@@ -8,7 +8,7 @@
 #include "driver/add.h"
 #include "driver/cmdline.h"
 #include "driver/delete_fresh.h"
-#include "driver/entry.h"
+#include "driver/replace.h"
 #include "driver/extract.h"
 #include "driver/list.h"
 #include "codec/common/transfer.h"

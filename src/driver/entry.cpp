@@ -17,6 +17,7 @@
 #include "driver/dispatch.h"
 #include "driver/extract.h"
 #include "driver/fatal.h"
+#include "driver/replace.h"
 #include "platform/console.h"
 #include "platform/os.h"
 
@@ -112,7 +113,7 @@ void build_file_specs() {
     PathName spec(options.names[i]);
     if (spec.refused || is_excluded(spec)) continue;
     const int foundBefore = spec_found_count();
-    spec_add(driverState.fileSpecs, spec, flags | (options.nameTextFlags[i] ? SPEC_TEXT : 0));
+    spec_add(driverState.fileSpecs, spec, flags | SPEC_GIVEN | (options.nameTextFlags[i] ? SPEC_TEXT : 0));
     // A name given to be added that names nothing is not passed over in silence.
     if ((flags & SPEC_SCAN) && spec_found_count() == foundBefore) report_error_path(kNothingFound, spec);
   }
@@ -208,22 +209,6 @@ bool options_file_name(const char* programPath, char* out, int size) {
   memcpy(out, programPath, keep);
   memcpy(out + keep, ".ini", 5);
   return strcmp(out, programPath) != 0;
-}
-
-PathName* temp_archive_name(int digit, unsigned attempt) {
-  char name[] = "_kv%##XXXXXX";
-  name[3] = static_cast<char>('0' + digit);
-  make_temp_name(name, attempt);
-  char directory[PATH_MAX_TEXT];
-  if (options.workDirectory && options.workDirectory->is_directory()) {
-    options.workDirectory->full_path(directory);
-  } else {
-    const char* archiveDir = driverState.archivePath ? driverState.archivePath->dir : nullptr;
-    snprintf(directory, sizeof directory, "%s", archiveDir ? archiveDir : ".");
-  }
-  PathName* path = new (std::nothrow) PathName(directory, name);
-  if (!path) fatal_error(message_text(MSG_NO_MEMORY));
-  return path;
 }
 
 void take_output_directory() {

@@ -7,12 +7,6 @@
 // The whole run; answers the exit status (the error count, 0 after help).
 int kvx_main(int argc, char** argv);
 
-// Temporary archive name 0 (the new archive) or 1 (the old one moved aside):
-// "_kv0##" or "_kv1##" and six digits, in the -w directory when that exists,
-// else beside the archive. A later attempt gives another name of the same
-// form, for when the first is taken. A new PathName owned by the caller.
-PathName* temp_archive_name(int digit, unsigned attempt = 0);
-
 // The options file of a program path: its file extension replaced by "ini",
 // or ".ini" appended when the file name has none. False when it would not fit
 // size bytes or would be the program itself.

@@ -14,7 +14,7 @@
 #include "archive/dos_time.h"
 #include "archive/member.h"
 #include "codec/methods.h"
-#include "driver/list.h"
+#include "driver/formatting.h"
 #include "driver/options.h"
 #include "driver/prompts.h"
 #include "platform/console.h"
@@ -27,7 +27,6 @@ namespace {
 const char* const kUnsafePath = "%: path leads outside the output directory, not extracted";
 const char* const kLinkOnTheWay = "%: path leads through a symbolic link, not extracted";
 const char* const kArchiveItself = "%: is the archive being read, not overwritten";
-const char* const kNoMatchingMember = "%: no matching member";
 const char* const kVolumeMissing = "%: volume not found";
 constexpr int kVolumeQuestionsWithoutTerminal = 3;  // answers read from a pipe or file
 constexpr uint32_t HIDDEN_ENTRY = 0x80000000u;
@@ -54,8 +53,7 @@ enum MemberMode : int {
 const char* lastDirectory = nullptr;
 bool skipLastDirectory = false;
 
-// Set while the archives of a wildcard archive name are worked through.
-bool unmatchedDeferred = false;
+
 
 // The file being written for the current member: if the run ends before the
 // member is finished (an interrupt, a fatal error), it is removed at exit so
@@ -375,35 +373,7 @@ void write_member(ArchiveFile* archive, PathName& output, int mode, int errorsBe
   unfinishedOutput[0] = '\0';
 }
 
-// Visitor of spec_matches: 1 for a specification that matches the name. A
-// specification with a directory part matches the member's whole path,
-// whatever the path mode; one without matches its name part unless paths
-// are kept.
-int mark_match(FileSpecList&, SpecNode* node, void* name) {
-  const PathName* pattern = node->path;
-  const bool hasDirectory = pattern->dir && strcmp(pattern->dir, ".") != 0;
-  return path_match(static_cast<const PathName*>(name), pattern, platformSettings.pathMode || hasDirectory) ? 1 : 0;
-}
-
 }  // namespace
-
-bool spec_matches(FileSpecList& list, const PathName& name) {
-  return spec_for_each(list, mark_match, const_cast<PathName*>(&name), SPEC_MATCHED, 0) > 0;
-}
-
-void defer_unmatched_specs(bool defer) { unmatchedDeferred = defer; }
-
-void clear_spec_marks(FileSpecList& list) {
-  if (unmatchedDeferred) return;
-  for (SpecNode* node = list; node; node = node->next) node->flags &= ~SPEC_MATCHED;
-}
-
-void report_unmatched_specs(FileSpecList& list) {
-  // Without names the command works on every member: nothing to miss.
-  if (options.nameCount == 0 || unmatchedDeferred) return;
-  for (SpecNode* node = list; node; node = node->next)
-    if (!(node->flags & SPEC_MATCHED)) report_error_path(kNoMatchingMember, *node->path);
-}
 
 ArchiveFile* open_next_volume(PathName& volume, ArchiveKind kind) {
   if (volume.next_volume_name() == nullptr) return nullptr;
@@ -419,22 +389,6 @@ ArchiveFile* open_next_volume(PathName& volume, ArchiveKind kind) {
       return nullptr;
     }
   }
-}
-
-bool make_parent_directories(const char* path) {
-  const char* slash = strrchr(path, '/');
-  if (!slash || slash == path) return true;
-  char directory[PATH_MAX_TEXT];
-  size_t length = static_cast<size_t>(slash - path);
-  if (length >= sizeof directory) return false;
-  memcpy(directory, path, length);
-  directory[length] = '\0';
-  PathName target(directory);
-  if (target.refused) return false;
-  FileStatus status;
-  if (path_stat(target, status) == 0) return status.is_directory();
-  if (path_mkdir(target) == 0) return true;
-  return make_parent_directories(directory) && path_mkdir(target) == 0;
 }
 
 void extract_member(ArchiveFile* archive, int mode) {

@@ -25,25 +25,8 @@ void extract_member(ArchiveFile* archive, int mode);
 // when the result does not fit a path.
 bool build_output_path(const EntryInfo& entry, PathName& output);
 
-// True when some specification of list, taken as a wildcard pattern, matches
-// name: its whole path when the specification has a directory part or paths
-// are kept, else its name part. Every matching node is marked SPEC_MATCHED.
-// An empty list matches nothing.
-bool spec_matches(FileSpecList& list, const PathName& name);
-void clear_spec_marks(FileSpecList& list);
-// A counted error for every specification the user gave that matched no member.
-void report_unmatched_specs(FileSpecList& list);
-// While set, marks are kept and nothing is reported: a run over several
-// archives reports, at its end, the names that no archive had.
-void defer_unmatched_specs(bool defer);
-
 // Advances volume to the name of the next volume and opens it, asking while
 // it is missing; null after a counted error naming it when the user gives up
 // (or answers come from no terminal and it stays missing), or when there is
 // no next name.
 ArchiveFile* open_next_volume(PathName& volume, ArchiveKind kind);
-
-// Creates the missing directories above path (everything before its last
-// '/'), parents first. False when a part exists but is not a directory, or
-// cannot be made.
-bool make_parent_directories(const char* path);

@@ -8,6 +8,7 @@
 #include "formats/format_table.h"
 #include "archive/dos_time.h"
 #include "driver/extract.h"
+#include "driver/formatting.h"
 #include "driver/options.h"
 #include "driver/prompts.h"
 #include "platform/console.h"
@@ -19,7 +20,6 @@ namespace {
 
 const char* const kShortSeparator = "-------- -------- --------- ----- -----------------\n";
 const char* const kVerboseSeparator = "- ---------- -------- -------- ------ -------- --------- ----- -------\n";
-constexpr uint32_t DOS_TIME_LAST_SHOWN_YEAR = 0x3bffffff;  // later values are from 2010 on: "??"
 
 // The archive header's tags, in the order they are shown.
 struct ArchiveTag {
@@ -171,42 +171,6 @@ void print_totals(const PathName& archivePath) {
 }
 
 }  // namespace
-
-void print_number(uint64_t value, int width, char fill) {
-  char digits[24];
-  int count = snprintf(digits, sizeof digits, "%llu", static_cast<unsigned long long>(value));
-  if (width > count) print_repeated(fill, width - count);
-  print_text(digits);
-}
-
-void print_dos_date(uint32_t dosTime) {
-  if (dosTime == 0) {
-    print_repeated(' ', 14);
-    return;
-  }
-  char text[16];
-  snprintf(text, sizeof text, " %02u-", static_cast<unsigned>((dosTime >> 16) & 0x1f));
-  print_text(text);
-  print_text(month_name(static_cast<int>((dosTime >> 21) & 0x0f)));
-  if (dosTime > DOS_TIME_LAST_SHOWN_YEAR) {
-    print_text("-??");
-  } else {
-    snprintf(text, sizeof text, "-%02u", static_cast<unsigned>((dosTime >> 25) + 80));
-    print_text(text);
-  }
-  snprintf(text, sizeof text, " %02u:%02u", static_cast<unsigned>((dosTime >> 11) & 0x1f),
-           static_cast<unsigned>((dosTime >> 5) & 0x3f));
-  print_text(text);
-}
-
-void print_size_and_date(const char* label, uint32_t dosTime, uint32_t size) {
-  print_text(label);
-  print_text(message_text(MSG_SIZE_LABEL));
-  print_number(size, 8, ' ');
-  print_text(message_text(MSG_DATE_LABEL));
-  print_dos_date(dosTime);
-  print_text("\n");
-}
 
 void list_member(ArchiveFile* archive, PathName& name, void* /*context*/) {
   const EntryInfo& entry = archive->entry;

@@ -1,5 +1,4 @@
-// The listing commands (l, v, (, o) and the number and date formatters that
-// the listing and the overwrite question of extraction share.
+// The listing commands (l, v, (, o).
 #pragma once
 
 #include <cstdint>
@@ -14,15 +13,3 @@ void list_archive();
 // Member walker callback of list_archive: prints one member line when the
 // member is selected and not hidden, and adds it to the totals.
 void list_member(ArchiveFile* archive, PathName& name, void* context);
-
-// Decimal value right-aligned in max(width, digits) characters, padded with
-// fill; a width of -1 gives the digits alone.
-void print_number(uint64_t value, int width, char fill);
-
-// " dd-Mon-yy hh:mm" from a packed DOS date and time: 14 blanks for 0, "??"
-// for the year from 2010 on, "???" for a month outside 1..12.
-void print_dos_date(uint32_t dosTime);
-
-// label, " size: ", size in at least 8 characters, " date: ", the date and a
-// line end.
-void print_size_and_date(const char* label, uint32_t dosTime, uint32_t size);

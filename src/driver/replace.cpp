@@ -5,14 +5,15 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "formats/format_table.h"
 #include "codec/common/transfer.h"
 #include "archive/dos_time.h"
 #include "driver/comments.h"
-#include "driver/entry.h"
 #include "driver/options.h"
 #include "platform/console.h"
 #include "platform/os.h"
@@ -102,6 +103,22 @@ int replace_by_copy(const PathName& archive) {
 }
 
 }  // namespace
+
+PathName* temp_archive_name(int digit, unsigned attempt) {
+  char name[] = "_kv%##XXXXXX";
+  name[3] = static_cast<char>('0' + digit);
+  make_temp_name(name, attempt);
+  char directory[PATH_MAX_TEXT];
+  if (options.workDirectory && options.workDirectory->is_directory()) {
+    options.workDirectory->full_path(directory);
+  } else {
+    const char* archiveDir = driverState.archivePath ? driverState.archivePath->dir : nullptr;
+    snprintf(directory, sizeof directory, "%s", archiveDir ? archiveDir : ".");
+  }
+  PathName* path = new (std::nothrow) PathName(directory, name);
+  if (!path) fatal_error(message_text(MSG_NO_MEMORY));
+  return path;
+}
 
 ArchiveFile* open_new_archive() {
   const ArchiveKind kind = static_cast<ArchiveKind>(options.archiveKindIndex);

@@ -7,6 +7,12 @@
 
 #include "archive/archive.h"
 
+// Temporary archive name 0 (the new archive) or 1 (the old one moved aside):
+// "_kv0##" or "_kv1##" and six digits, in the -w directory when that exists,
+// else beside the archive. A later attempt gives another name of the same
+// form, for when the first is taken. A new PathName owned by the caller.
+PathName* temp_archive_name(int digit, unsigned attempt = 0);
+
 // Opens the new archive under tempArchivePath for writing, of the run's archive
 // kind, and marks it for removal by the fatal path. The file is created anew
 // (mode 0600 until it takes the archive's place); when the name is taken, the

@@ -2,7 +2,7 @@
 // that carry their offset in the file when it does not fit.
 #pragma once
 
-#include "driver/add.h"
+#include "driver/member_writer.h"
 
 // Writes target->entry with the data of source, or its next pieces, within
 // space (the pieces after space's continuation when a member goes on from the

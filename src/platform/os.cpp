@@ -197,6 +197,22 @@ bool path_resolve_link(const PathName& path, char* dst) {
   return false;
 }
 
+bool make_parent_directories(const char* path) {
+  const char* slash = strrchr(path, '/');
+  if (!slash || slash == path) return true;
+  char directory[PATH_MAX_TEXT];
+  size_t length = static_cast<size_t>(slash - path);
+  if (length >= sizeof directory) return false;
+  memcpy(directory, path, length);
+  directory[length] = '\0';
+  PathName target(directory);
+  if (target.refused) return false;
+  FileStatus status;
+  if (path_stat(target, status) == 0) return status.is_directory();
+  if (path_mkdir(target) == 0) return true;
+  return make_parent_directories(directory) && path_mkdir(target) == 0;
+}
+
 int make_link(const char*, const PathName&) { return -1; }
 
 void set_owner(const PathName&, int, int) {}

@@ -32,6 +32,11 @@ struct FileStatus {
   bool is_link() const { return (mode & FS_TYPE_MASK) == FS_TYPE_LINK; }
 };
 
+// Creates the missing directories above path (everything before its last
+// '/'), parents first. False when a part exists but is not a directory, or
+// cannot be made.
+bool make_parent_directories(const char* path);
+
 int path_stat(const PathName& path, FileStatus& out);   // 0, or -1 (out untouched but spare); errno tells why
 // As path_stat, but a symbolic link is described itself (its type is FS_TYPE_LINK).
 int path_lstat(const PathName& path, FileStatus& out);

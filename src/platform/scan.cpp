@@ -22,6 +22,20 @@ const char* const kPackedExtensions = ".arc,.arj,.kvx,.kvn,.lzh,.zip,.zoo,.hpk,.
 
 int foundOnDisk = 0;   // entries expanding specifications found, see spec_found_count
 
+const char* const kNoMatchingMember = "%: no matching member";
+// Set while the archives of a wildcard archive name are worked through.
+bool unmatchedDeferred = false;
+
+// Visitor of spec_matches: 1 for a specification that matches the name. A
+// specification with a directory part matches the member's whole path,
+// whatever the path mode; one without matches its name part unless paths
+// are kept.
+int mark_match(FileSpecList&, SpecNode* node, void* name) {
+  const PathName* pattern = node->path;
+  const bool hasDirectory = pattern->dir && strcmp(pattern->dir, ".") != 0;
+  return path_match(static_cast<const PathName*>(name), pattern, platformSettings.pathMode || hasDirectory) ? 1 : 0;
+}
+
 char lower_ascii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // Outcome of one '[...]' set against character c.
@@ -334,6 +348,24 @@ int spec_insert(FileSpecList& list, const PathName& p, int flags) {
 int spec_add(FileSpecList& list, const PathName& spec, int flags) { return add_spec(list, spec, flags, false); }
 
 int spec_found_count() { return foundOnDisk; }
+
+bool spec_matches(FileSpecList& list, const PathName& name) {
+  return spec_for_each(list, mark_match, const_cast<PathName*>(&name), SPEC_MATCHED, 0) > 0;
+}
+
+void defer_unmatched_specs(bool defer) { unmatchedDeferred = defer; }
+
+void clear_spec_marks(FileSpecList& list) {
+  if (unmatchedDeferred) return;
+  for (SpecNode* node = list; node; node = node->next) node->flags &= ~SPEC_MATCHED;
+}
+
+void report_unmatched_specs(FileSpecList& list) {
+  if (unmatchedDeferred) return;
+  // Only names the user gave count: the implied "*" has nothing to miss.
+  for (SpecNode* node = list; node; node = node->next)
+    if ((node->flags & SPEC_GIVEN) && !(node->flags & SPEC_MATCHED)) report_error_path(kNoMatchingMember, *node->path);
+}
 
 void spec_clear(FileSpecList& list) {
   drop_index();

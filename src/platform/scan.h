@@ -8,6 +8,7 @@ constexpr int SPEC_SCAN = 0x100;    // expand the specification on disk
 constexpr int SPEC_MATCH = 0x200;   // match the specification against members
 constexpr int SPEC_DONE = 0x10;     // mark: the node has been processed
 constexpr int SPEC_MATCHED = 0x40;  // mark: the node matched a member
+constexpr int SPEC_GIVEN = 0x400;   // the user named it (not the implied "*")
 
 struct SpecNode {
   SpecNode* next;   // following node, null at the end
@@ -66,5 +67,18 @@ int spec_for_each(FileSpecList& list, SpecVisitor fn, void* user, int set_mask, 
 int wild_match(const char* text, const char* pattern);
 // Matches names alone with path_mode 0, full paths otherwise; 0 when either is null.
 int path_match(const PathName* a, const PathName* pattern, int path_mode);
+// True when some specification of list, taken as a wildcard pattern, matches
+// name: its whole path when the specification has a directory part or paths
+// are kept, else its name part. Every matching node is marked SPEC_MATCHED.
+// An empty list matches nothing.
+bool spec_matches(FileSpecList& list, const PathName& name);
+void clear_spec_marks(FileSpecList& list);
+// A counted error for every specification the user gave (SPEC_GIVEN) that
+// matched no member.
+void report_unmatched_specs(FileSpecList& list);
+// While set, marks are kept and nothing is reported: a run over several
+// archives reports, at its end, the names that no archive had.
+void defer_unmatched_specs(bool defer);
+
 // Whether the name's extension marks an already packed file (.zip, .gz, ...).
 bool ext_in_list(const PathName& p);

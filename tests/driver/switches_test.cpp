@@ -13,6 +13,7 @@
 #include "formats/format_table.h"
 #include "driver/cmdline.h"
 #include "driver/entry.h"
+#include "driver/replace.h"
 #include "platform/console.h"
 
 namespace {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "codec/common/transfer.h"
+#include "driver/formatting.h"
 #include "driver/list.h"
 #include "driver/options.h"
 #include "e2e/e2e.h"

@@ -1,13 +1,15 @@
-// One pass of the default method over one file, for bench/run.sh to time next
-// to the peers: the same pack_member / unpack_member the archiver runs, called
-// in-process on IoFiles. One operation per process, so that the script
-// measures every engine alike (wall time and peak resident memory).
+// One pass of one engine (a method at a setting) over one file, for
+// bench/run.sh to time next to the peers: the same pack_member and method
+// decoders the archiver runs, called in-process on IoFiles. One operation
+// per process, so that the script measures every engine alike (wall time and
+// peak resident memory). A new method is one row of kEngines.
 //
 // Usage:
-//   kvx_codec_bench pack LEVEL INPUT MEMBER   pack INPUT at LEVEL (2..-2) into MEMBER
-//   kvx_codec_bench test MEMBER               decode MEMBER without output, check the CRC
-//   kvx_codec_bench unpack MEMBER OUTPUT      decode MEMBER into OUTPUT, check the CRC
-//   kvx_codec_bench size MEMBER               print the coded size of MEMBER
+//   kvx_codec_bench engines                    the engines, one "NAME<tab>LABEL" line each
+//   kvx_codec_bench pack ENGINE INPUT MEMBER   pack INPUT with ENGINE into MEMBER
+//   kvx_codec_bench test ENGINE MEMBER         decode MEMBER without output, check the CRC
+//   kvx_codec_bench unpack ENGINE MEMBER OUTPUT  decode MEMBER into OUTPUT, check the CRC
+//   kvx_codec_bench size MEMBER                print the coded size of MEMBER
 //
 // MEMBER is a bench-only container, not an archive: a 12-byte header (unpacked
 // size, coded size, CRC-32, each little-endian) followed by the coded stream.
@@ -15,15 +17,13 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "archive/archive.h"
-#include "codec/methods.h"
+#include "codec/common/settings.h"
 #include "codec/common/transfer.h"
-#include "codec/huff/huff_format.h"
+#include "codec/methods.h"
 #include "codec/pack.h"
-#include "archive/member.h"
-#include "driver/options.h"
 #include "platform/console.h"
 #include "platform/iofile.h"
+#include "platform/settings.h"
 
 namespace {
 
@@ -35,21 +35,57 @@ struct MemberHeader {
   uint32_t crc;      // CRC-32 of the original file
 };
 
+// One engine: its name on the command line, its row label in the table, the
+// switches it packs with, and the method that decodes it.
+struct Engine {
+  const char* name;
+  const char* label;
+  void (*pack)();  // sets codecSettings as the switches of the engine would
+  int unpack;      // METHOD_* of the decoder
+};
+
+template <int Level>
+void default_method_at() {
+  codecSettings = CodecSettings{};
+  codecSettings.level = Level;
+}
+
+const Engine kEngines[] = {
+    {"2", "kvx -+0 (level 2)", default_method_at<2>, METHOD_DEFAULT},
+    {"1", "kvx -+1 (level 1)", default_method_at<1>, METHOD_DEFAULT},
+    {"0", "kvx default (level 0)", default_method_at<0>, METHOD_DEFAULT},
+    {"-1", "kvx -+3 (level -1)", default_method_at<-1>, METHOD_DEFAULT},
+    {"-2", "kvx -+4 (level -2)", default_method_at<-2>, METHOD_DEFAULT},
+};
+
 int usage() {
   fprintf(stderr,
-          "usage: kvx_codec_bench pack LEVEL INPUT MEMBER\n"
-          "       kvx_codec_bench test MEMBER\n"
-          "       kvx_codec_bench unpack MEMBER OUTPUT\n"
+          "usage: kvx_codec_bench engines\n"
+          "       kvx_codec_bench pack ENGINE INPUT MEMBER\n"
+          "       kvx_codec_bench test ENGINE MEMBER\n"
+          "       kvx_codec_bench unpack ENGINE MEMBER OUTPUT\n"
           "       kvx_codec_bench size MEMBER\n");
   return 2;
+}
+
+const Engine* engine_named(const char* name) {
+  for (const Engine& e : kEngines)
+    if (strcmp(e.name, name) == 0) return &e;
+  fprintf(stderr, "kvx_codec_bench: no engine %s\n", name);
+  return nullptr;
+}
+
+int list_engines() {
+  for (const Engine& e : kEngines) printf("%s\t%s\n", e.name, e.label);
+  return 0;
 }
 
 // What the driver sets up before a command: English messages, the CRC-32
 // check, and action lines and progress sent nowhere (errors still reach
 // stderr), as when the archiver's output is redirected.
-void start_run(CommandCode command) {
+void start_run(bool showProgress) {
   platformSettings.language = 1;
-  options.command = command;
+  transfer.showProgress = showProgress;
   select_catalog();
   FILE* sink = fopen("/dev/null", "w");
   console_use_streams(sink != nullptr ? sink : stdout, stderr, nullptr);
@@ -76,12 +112,11 @@ IoFile* open_member(const char* name, MemberHeader* header) {
   return member;
 }
 
-int pack(const char* levelText, const char* inputName, const char* memberName) {
-  char* end = nullptr;
-  const long level = strtol(levelText, &end, 10);
-  if (*levelText == '\0' || *end != '\0' || level < -2 || level > 2) return usage();
-  start_run(Add);
-  codecSettings.level = static_cast<int>(level);
+int pack(const char* engineName, const char* inputName, const char* memberName) {
+  const Engine* engine = engine_named(engineName);
+  if (engine == nullptr) return usage();
+  start_run(true);
+  engine->pack();
 
   IoFile* input = io_open(inputName, IO_MODE_READ);
   if (input == nullptr) {
@@ -116,8 +151,11 @@ int pack(const char* levelText, const char* inputName, const char* memberName) {
 }
 
 // Decodes MEMBER into outputName, or without output when it is null.
-int unpack(const char* memberName, const char* outputName) {
-  start_run(outputName != nullptr ? Extract : Test);
+int unpack(const char* engineName, const char* memberName, const char* outputName) {
+  const Engine* engine = engine_named(engineName);
+  const MethodRow* method = engine ? method_by_code(engine->unpack) : nullptr;
+  if (method == nullptr || method->unpack == nullptr) return usage();
+  start_run(true);
   MemberHeader header;
   IoFile* member = open_member(memberName, &header);
   if (member == nullptr) return 1;
@@ -130,17 +168,12 @@ int unpack(const char* memberName, const char* outputName) {
       return 1;
     }
   }
-  ArchiveFile archive;
-  archive.file = member;
-  archive.kind = Kvn;
-  archive.entry.methodCode = METHOD_DEFAULT;
-  archive.entry.packedSize = static_cast<uint32_t>(header.packed);
-  archive.entry.unpackedSize = static_cast<uint32_t>(header.unpacked);
-  const uint32_t crc = unpack_member(&archive, output, nullptr, nullptr);
+  transfer_begin(member, output, static_cast<uint32_t>(header.unpacked));
+  method->unpack(member, static_cast<uint32_t>(header.unpacked), static_cast<uint32_t>(header.packed), false);
+  const uint32_t crc = transfer_finish();
   const uint32_t produced = transfer.outputCount;
   const int closed = output != nullptr ? io_close(output) : 0;
   io_close(member);
-  archive.file = nullptr;
   if (closed != 0 || error_count() != 0 || crc != header.crc ||
       produced != static_cast<uint32_t>(header.unpacked)) {
     fprintf(stderr, "%s: decoding failed (%u of %d bytes, CRC %08X, stored %08X)\n", memberName,
@@ -162,9 +195,10 @@ int print_size(const char* memberName) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && strcmp(argv[1], "engines") == 0) return list_engines();
   if (argc == 5 && strcmp(argv[1], "pack") == 0) return pack(argv[2], argv[3], argv[4]);
-  if (argc == 3 && strcmp(argv[1], "test") == 0) return unpack(argv[2], nullptr);
-  if (argc == 4 && strcmp(argv[1], "unpack") == 0) return unpack(argv[2], argv[3]);
+  if (argc == 4 && strcmp(argv[1], "test") == 0) return unpack(argv[2], argv[3], nullptr);
+  if (argc == 5 && strcmp(argv[1], "unpack") == 0) return unpack(argv[2], argv[3], argv[4]);
   if (argc == 3 && strcmp(argv[1], "size") == 0) return print_size(argv[2]);
   return usage();
 }

@@ -155,8 +155,13 @@ peak() { local n=${JOB_OF[$1]:-}; [[ -n $n && -z ${FAILED[n]} ]] && echo "${PEAK
 failure() { local n=${JOB_OF[$1]:-}; [[ -n $n ]] && echo "${FAILED[n]}" || echo "not run"; }
 
 # ---- codec level ----------------------------------------------------------
-LEVELS=(2 1 0 -1 -2)
-declare -A SWITCH=([2]="-+0" [1]="-+1" [0]="default" [-1]="-+3" [-2]="-+4")
+# The engines come from the bench program's table: a name and a row label each.
+ENGINES=()
+declare -A LABEL=()
+while IFS=$'\t' read -r name label; do
+  ENGINES+=("$name")
+  LABEL[$name]=$label
+done < <("$CODEC" engines)
 REPORT=()   # lines of the finished table
 GOALS=()    # lines comparing with the project's goals
 WORST_RSS=0
@@ -170,10 +175,10 @@ rm -f "$WORK/probe.kvn"
 codec_file() {  # file name in the corpus
   local f=$1 in=$CORPUS/$1 dir=$WORK/codec-$1 level packs=() tests=()
   mkdir -p "$dir"
-  for level in "${LEVELS[@]}"; do
+  for level in "${ENGINES[@]}"; do
     add_job "$f kvx pack $level" "" "$dir" /dev/null "$CODEC" pack "$level" "$in" "$dir/kvx$level.bin"
     packs+=("${JOB_OF[$f kvx pack $level]}")
-    add_job "$f kvx test $level" "" "$dir" /dev/null "$CODEC" test "$dir/kvx$level.bin"
+    add_job "$f kvx test $level" "" "$dir" /dev/null "$CODEC" test "$level" "$dir/kvx$level.bin"
     tests+=("${JOB_OF[$f kvx test $level]}")
   done
   if ((CLI)); then
@@ -201,10 +206,10 @@ codec_file() {  # file name in the corpus
   say "$f: unpacking, $RUNS rounds"
   run_rounds "${tests[@]}"
   # A kvx row only counts when its stream also decodes to the very same bytes.
-  for level in "${LEVELS[@]}"; do
+  for level in "${ENGINES[@]}"; do
     local n=${JOB_OF[$f kvx pack $level]}
     [[ -z ${FAILED[n]} ]] || continue
-    if ! "$CODEC" unpack "$dir/kvx$level.bin" "$dir/back" || ! cmp -s "$dir/back" "$in"; then
+    if ! "$CODEC" unpack "$level" "$dir/kvx$level.bin" "$dir/back" || ! cmp -s "$dir/back" "$in"; then
       FAILED[n]="round trip differs"
     fi
     rm -f "$dir/back"
@@ -249,9 +254,9 @@ codec_table() {
   REPORT+=("" "== $f, $original bytes: default method, median of $RUNS runs")
   REPORT+=("$(printf '%-22s %9s %6s %9s %7s %7s %9s %7s %7s %8s %8s' engine size '%' \
     'pack ms' '/gz-6' '/arj' 'unpk ms' '/gz-dc' '/arj-t' 'pack KB' 'unpk KB')")
-  for level in "${LEVELS[@]}"; do
+  for level in "${ENGINES[@]}"; do
     size=$("$CODEC" size "$dir/kvx$level.bin" 2>/dev/null)
-    codec_row "kvx ${SWITCH[$level]} (level $level)" "${size:-0}" "$f kvx pack $level" "$f kvx test $level" "$original"
+    codec_row "${LABEL[$level]}" "${size:-0}" "$f kvx pack $level" "$f kvx test $level" "$original"
   done
   if ((CLI)); then
     codec_row "kvx a / kvx t" "$(size_of "$dir/cli.kvn")" "$f kvx a" "$f kvx t" "$original"
@@ -264,7 +269,7 @@ codec_table() {
 
   # The project's goals, reported next to the table.
   local worst=-1 worst_level=
-  for level in "${LEVELS[@]}"; do
+  for level in "${ENGINES[@]}"; do
     local r; r=$(ratio "$(med "$f kvx test $level")" "$(med "$f gzip -dc -6")")
     [[ $r == - ]] && continue
     if ((10#${r/./} > worst)); then worst=$((10#${r/./})) worst_level=$level; fi

@@ -17,34 +17,15 @@
 #include "codec/huff/decode.h"
 #include "codec/huff/huff_format.h"
 #include "archive/member.h"
-#include "driver/options.h"
+#include "codec/common/settings.h"
+#include "support/bit_writer.h"
+#include "platform/settings.h"
 #include "platform/console.h"
 #include "platform/iofile.h"
 #include "support/temp_dir.h"
 
 namespace {
 
-// ---- a test-only writer of the block stream ----
-
-struct BitWriter {
-  Bytes bytes;
-  uint32_t acc = 0;
-  int used = 0;
-  void put(int count, uint32_t value) {
-    for (int i = count - 1; i >= 0; i--) {
-      acc = (acc << 1) | ((value >> i) & 1);
-      if (++used == 8) {
-        bytes.push_back(static_cast<uint8_t>(acc));
-        acc = 0;
-        used = 0;
-      }
-    }
-  }
-  Bytes finish() {
-    if (used) put(8 - used, 0);
-    return bytes;
-  }
-};
 
 struct Code {
   std::vector<int> len;
@@ -220,7 +201,7 @@ class DecodeTest : public testing::Test {
   void SetUp() override {
     platformSettings.language = 1;
     transfer.textMode = 0;
-    options.command = CommandCode::Test;
+    transfer.showProgress = 1;
     select_catalog();
     messages = tmpfile();
     errors = tmpfile();

@@ -13,7 +13,8 @@
 #include "codec/huff/encode.h"
 #include "codec/pack.h"
 #include "codec/lz/lz77.h"
-#include "driver/options.h"
+#include "codec/common/settings.h"
+#include "platform/settings.h"
 #include "platform/console.h"
 #include "platform/iofile.h"
 #include "support/temp_dir.h"
@@ -192,14 +193,14 @@ Bytes encode_symbols(const std::vector<std::pair<uint32_t, uint32_t>>& symbols) 
 class PackTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    options = Options();
+    codecSettings = CodecSettings{};
     lz_reset();
     transfer.inputChecked = 1;
     transfer.checkUpdate = crc32_update;
     console_use_streams(tmpfile(), tmpfile(), nullptr);
   }
   void TearDown() override {
-    options = Options();
+    codecSettings = CodecSettings{};
     lz_reset();
   }
   std::string path(const char* name) { return dir.file(name); }
@@ -367,7 +368,7 @@ TEST(PositionLengths, NarrowWindowSendsAtMostSixteen) {
     EXPECT_EQ(d.blocks[0].posCount, narrow ? 16 : 17);
     EXPECT_EQ(d.symbols[1].distance, far + 1);
   }
-  options = Options();
+  codecSettings = CodecSettings{};
 }
 
 // ---- code construction ----
@@ -592,7 +593,7 @@ TEST_F(PackTest, ActionLineShowsNameAndRatio) {
 
 TEST_F(PackTest, ContextMethodsAreRefusedWithoutWriting) {
   for (int which = 0; which < 2; which++) {
-    options = Options();
+    codecSettings = CodecSettings{};
     if (which == 0) codecSettings.highMethodOrder = 5;
     else codecSettings.methodFive = 1;
     IoFile* in = input_of(text_sample(100, 1));

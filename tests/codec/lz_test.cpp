@@ -12,7 +12,8 @@
 #include "codec/huff/encode.h"
 #include "codec/pack.h"
 #include "codec/lz/lz77.h"
-#include "driver/options.h"
+#include "codec/common/settings.h"
+#include "platform/settings.h"
 #include "platform/iofile.h"
 #include "support/temp_dir.h"
 
@@ -44,13 +45,13 @@ void append(Bytes& to, const Bytes& what) { to.insert(to.end(), what.begin(), wh
 class LzTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    options = Options();
+    codecSettings = CodecSettings{};
     lz_reset();
     transfer.inputChecked = 0;
     codec_buffers_alloc();
   }
   void TearDown() override {
-    options = Options();
+    codecSettings = CodecSettings{};
     lz_reset();
   }
 

@@ -15,7 +15,8 @@
 #include "codec/pack.h"
 #include "archive/member.h"
 #include "codec/lz/lz77.h"
-#include "driver/options.h"
+#include "codec/common/settings.h"
+#include "platform/settings.h"
 #include "platform/console.h"
 #include "platform/iofile.h"
 #include "support/temp_dir.h"
@@ -102,9 +103,9 @@ const Config kConfigs[] = {
 class RoundTripTest : public testing::Test {
  protected:
   void SetUp() override {
-    saved = options;
+    saved = codecSettings;
     platformSettings.language = 1;
-    options.command = Add;
+    transfer.showProgress = 1;
     select_catalog();
     messages = tmpfile();
     errors = tmpfile();
@@ -117,7 +118,7 @@ class RoundTripTest : public testing::Test {
     unpack_reset_carry();
   }
   void TearDown() override {
-    options = saved;
+    codecSettings = saved;
     transfer.inputChecked = 0;
     console_use_streams(stdout, stderr, nullptr);
     fclose(messages);
@@ -170,7 +171,7 @@ class RoundTripTest : public testing::Test {
     return read_file(outName);
   }
 
-  Options saved;
+  CodecSettings saved;
   FILE* messages = nullptr;
   FILE* errors = nullptr;
   TempDir dir{"kvx-roundtrip"};

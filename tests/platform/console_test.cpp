@@ -10,7 +10,8 @@
 #include <cstring>
 #include <string>
 
-#include "driver/options.h"
+#include "platform/fatal.h"
+#include "platform/settings.h"
 #include "platform/console.h"
 #include "platform/os.h"
 

@@ -9,7 +9,8 @@
 #include <cstring>
 #include <string>
 
-#include "driver/options.h"
+#include "platform/fatal.h"
+#include "platform/settings.h"
 #include "platform/console.h"
 #include "platform/name_table.h"
 #include "platform/paths.h"

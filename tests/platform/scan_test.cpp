@@ -13,7 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/options.h"
+#include "platform/fatal.h"
+#include "platform/settings.h"
 #include "platform/console.h"
 #include "platform/name_table.h"
 #include "platform/scan.h"

@@ -352,13 +352,16 @@ void finish_directory_member(const EntryInfo& entry, const PathName& output) {
 // broken files are kept.
 void write_member(ArchiveFile* archive, PathName& output, int mode, int errorsBefore) {
   const EntryInfo& entry = archive->entry;
+  // The file is recorded for removal at an interrupt as soon as it exists.
+  hold_interrupts();
   IoFile* file = create_output(entry, output);
+  if (file) mark_unfinished(output.full_path());
+  release_interrupts();
   if (!file) {
     print_action_with(entry.name, ActionKind::Skip, "\n");
     if (mode == MEMBER_BLOCK_SELECTED) decode_quietly(archive);
     return;
   }
-  mark_unfinished(output.full_path());
   uint32_t check = archive->extract(archive, file, &entry.name, &output);
   const char* reason = io_error_text(file);
   if (io_close(file) != 0 && error_count() == errorsBefore) {

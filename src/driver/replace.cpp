@@ -66,14 +66,17 @@ int replace_by_copy(const PathName& archive) {
     report_error_path(message_text(MSG_CANNOT_OPEN), temp);
     return -1;
   }
+  // Removed by the fatal path too, should the run end while it is written.
+  hold_interrupts();
   IoFile* target = io_open_path(staging, IO_MODE_CREATE_NEW);
+  const int reason = errno;
+  if (target != nullptr) driverState.stagingArchivePath = &staging;
+  release_interrupts();
   if (target == nullptr) {
     io_close(source);
-    report_error_path_because(message_text(MSG_CANNOT_CREATE), staging, strerror(errno));
+    report_error_path_because(message_text(MSG_CANNOT_CREATE), staging, strerror(reason));
     return -1;
   }
-  // Removed by the fatal path too, should the run end while it is written.
-  driverState.stagingArchivePath = &staging;
   const PathName* savedRead = transfer.readSourceName;
   const PathName* savedWrite = transfer.writeTargetName;
   transfer.readSourceName = driverState.tempArchivePath;
@@ -129,11 +132,14 @@ ArchiveFile* open_new_archive() {
       driverState.tempArchivePath = temp_archive_name(0, attempt);
     }
     errno = 0;
+    // The file is recorded for the clean-up as soon as it exists.
+    hold_interrupts();
     ArchiveFile* target = open_archive(*driverState.tempArchivePath, 0, kind, 0, 0);
-    if (target != nullptr) {
-      driverState.tempArchiveOpen = 1;
-      return target;
-    }
+    const int reason = errno;
+    if (target != nullptr) driverState.tempArchiveOpen = 1;
+    release_interrupts();
+    if (target != nullptr) return target;
+    errno = reason;
     if (errno != EEXIST) break;
   }
   report_error_path_because(message_text(MSG_CANNOT_CREATE_ARCHIVE), *driverState.tempArchivePath,
@@ -284,19 +290,23 @@ int replace_archive() {
     return -1;
   }
   const PathName& backup = *driverState.backupArchivePath;
+  // Each move and the record of it happen together for the clean-up.
+  hold_interrupts();
   if (!oldExists || path_rename(archive, backup) == 0) {
     driverState.movedArchivePath = &archive;
     driverState.archiveMovedAside = oldExists;
     if (path_rename(temp, archive) == 0) {
       driverState.tempArchiveOpen = 0;
-      if (oldExists) path_unlink(backup);
       driverState.archiveMovedAside = 0;
+      release_interrupts();
+      if (oldExists) path_unlink(backup);
       return 0;
     }
     // The old archive goes back before anything else is tried.
     if (oldExists) path_rename(backup, archive);
     driverState.archiveMovedAside = 0;
   }
+  release_interrupts();
   int result = replace_by_copy(archive);
   path_unlink(temp);
   driverState.tempArchiveOpen = 0;

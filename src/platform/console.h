@@ -114,6 +114,11 @@ void console_use_streams(FILE* messages, FILE* errors, FILE* input);
 // Installs on_interrupt for SIGINT, SIGTERM, SIGHUP and SIGQUIT, and ignores
 // SIGXFSZ and SIGPIPE, so that their causes show as write errors.
 void install_interrupt_handler();
+// Between these two calls an interrupt or a request to end waits: for steps
+// that create a file and record it for the clean-up, or move an archive and
+// record where it went, which must happen together.
+void hold_interrupts();
+void release_interrupts();
 // Closes handles 3..99 and ends the run through fatal_error with the text of
 // the signal (message 95 for an interrupt or a request to end).
 void on_interrupt(int signal);

@@ -36,3 +36,17 @@ void install_interrupt_handler() {
   signal(SIGXFSZ, SIG_IGN);
   signal(SIGPIPE, SIG_IGN);
 }
+
+void hold_interrupts() {
+  sigset_t held;
+  sigemptyset(&held);
+  for (int signal : kEndingSignals) sigaddset(&held, signal);
+  sigprocmask(SIG_BLOCK, &held, nullptr);
+}
+
+void release_interrupts() {
+  sigset_t held;
+  sigemptyset(&held);
+  for (int signal : kEndingSignals) sigaddset(&held, signal);
+  sigprocmask(SIG_UNBLOCK, &held, nullptr);
+}

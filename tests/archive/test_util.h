@@ -14,6 +14,7 @@
 #include "codec/common/transfer.h"
 #include "archive/kvn_format.h"
 #include "driver/options.h"
+#include "support/kvn_builder.h"
 #include "platform/console.h"
 #include "support/temp_dir.h"
 
@@ -68,47 +69,26 @@ inline void reset_archive_options() {
 
 // The bytes of an own-format global header.
 inline Bytes global_header(uint16_t flags, const std::string& comment = std::string()) {
-  Bytes out = {0xFF, 0x4B, 0x56, 0x47};
-  append_be16(out, flags);
-  if (flags & (GLOBAL_COMMENT | GLOBAL_COMMENT_ALT)) {
-    append_be32(out, uint32_t(comment.size() + 1));
-    append(out, bytes_of(comment));
-    out.push_back(0);
-  }
-  return out;
+  return bytes_of(kvn::global(flags, comment));
 }
 
-// A complete entry header for a stored member, built by the format's writer.
+// A complete entry header for a stored member.
 inline Bytes stored_header(const std::string& name, const Bytes& data, uint16_t flags = ENTRY_STORED,
                            uint32_t time = 0x224FAB2F) {
-  EntryInfo entry;
-  entry.flags = flags;
+  kvn::Entry entry = kvn::stored(name, std::string(data.begin(), data.end()), flags);
   entry.time = time;
-  entry.name.assign_stored(name.c_str());
-  entry.unpackedSize = uint32_t(data.size());
-  entry.packedSize = uint32_t(data.size());
-  entry.dataCrc = crc32_of(data.data(), data.size());
-  unsigned char buffer[KVN_HEADER_CAPACITY];
-  int length = build_entry_header(buffer, sizeof buffer, &entry);
-  return length > 0 ? Bytes(buffer, buffer + length) : Bytes();
+  return bytes_of(kvn::header(entry));
 }
 
 // Header and data of one stored member.
 inline Bytes stored_member(const std::string& name, const std::string& text) {
-  Bytes data = bytes_of(text);
-  Bytes out = stored_header(name, data);
-  append(out, data);
-  return out;
+  return bytes_of(kvn::member(name, text));
 }
 
 // An archive with the given members (name, content) and the terminator.
 inline Bytes simple_archive(const std::vector<std::pair<std::string, std::string>>& members,
                             uint16_t globalFlags = GLOBAL_WIDE_WINDOW) {
-  Bytes out = global_header(globalFlags);
-  for (const auto& m : members) append(out, stored_member(m.first, m.second));
-  out.push_back(0);
-  out.push_back(0);
-  return out;
+  return bytes_of(kvn::archive(members, globalFlags));
 }
 
 // Opens a file for reading as an own-format archive (no report of a missing file).

@@ -181,11 +181,11 @@ struct DamageCase {
   bool listingReports;     // reading it reports the damage too
 };
 
-std::string three_members_with(const std::string& middle, const std::string& tail = e2e::kvn_end) {
-  return e2e::kvn_global() + e2e::kvn_member("a.txt", "alpha") + middle + e2e::kvn_member("c.txt", "gamma") + tail;
+std::string three_members_with(const std::string& middle, const std::string& tail = kvn::end) {
+  return kvn::global() + kvn::member("a.txt", "alpha") + middle + kvn::member("c.txt", "gamma") + tail;
 }
 
-std::string member_b_with_packed(int64_t packed) { return e2e::kvn_header("b.txt", "beta!", ENTRY_STORED, packed) + "beta!"; }
+std::string member_b_with_packed(int64_t packed) { return kvn::header(kvn::stored("b.txt", "beta!", ENTRY_STORED, packed)) + "beta!"; }
 
 class DamagedArchive : public ::testing::TestWithParam<DamageCase> {};
 
@@ -223,40 +223,40 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         DamageCase{"bad entry magic",
                    [] {
-                     std::string b = e2e::kvn_member("b.txt", "beta!");
+                     std::string b = kvn::member("b.txt", "beta!");
                      b[3] = 'Y';
                      return three_members_with(b);
                    },
                    true},
         DamageCase{"body length of 1024 or more",
                    [] {
-                     std::string b = e2e::kvn_member("b.txt", "beta!");
+                     std::string b = kvn::member("b.txt", "beta!");
                      b[4] = 0x04;
                      return three_members_with(b);
                    },
                    true},
         DamageCase{"name of 256 bytes or more",
                    [] {
-                     std::string body = std::string("\x08\x00\x05\x00", 4) + e2e::be_bytes(0x224FAB2F, 4) +
+                     std::string body = std::string("\x08\x00\x05\x00", 4) + kvn::be(0x224FAB2F, 4) +
                                         std::string(300, 'n') + std::string(1 + 12, '\0');
-                     return three_members_with(e2e::kvn_raw_header(body));
+                     return three_members_with(kvn::raw_header(body));
                    },
                    true},
         DamageCase{"a truncated tail",
                    [] {
-                     std::string whole = three_members_with(e2e::kvn_member("b.txt", "beta!"));
+                     std::string whole = three_members_with(kvn::member("b.txt", "beta!"));
                      return whole.substr(0, whole.size() - 5);
                    },
                    true},
-        DamageCase{"no end marker", [] { return three_members_with(e2e::kvn_member("b.txt", "beta!"), ""); },
+        DamageCase{"no end marker", [] { return three_members_with(kvn::member("b.txt", "beta!"), ""); },
                    true},
         DamageCase{"a global comment whose length swallows the first member",
                    [] {
-                     std::string a = e2e::kvn_member("a.txt", "alpha");
+                     std::string a = kvn::member("a.txt", "alpha");
                      std::string comment = "note";
-                     return e2e::kvn_global(GLOBAL_WIDE_WINDOW | GLOBAL_COMMENT).substr(0, 6) +
-                            e2e::be_bytes(uint32_t(comment.size() + 1 + a.size()), 4) + comment +
-                            std::string(1, '\0') + a + e2e::kvn_member("b.txt", "beta!") + e2e::kvn_end;
+                     return kvn::global(GLOBAL_WIDE_WINDOW | GLOBAL_COMMENT).substr(0, 6) +
+                            kvn::be(uint32_t(comment.size() + 1 + a.size()), 4) + comment +
+                            std::string(1, '\0') + a + kvn::member("b.txt", "beta!") + kvn::end;
                    },
                    true},
         DamageCase{"packed size 0xFFFFFFFF", [] { return three_members_with(member_b_with_packed(0xFFFFFFFF)); },
@@ -268,9 +268,9 @@ INSTANTIATE_TEST_SUITE_P(
         DamageCase{"packed data running past the next header",
                    [] { return three_members_with(member_b_with_packed(5 + 12)); }, true},
         DamageCase{"an end marker hiding the members after it",
-                   [] { return three_members_with(e2e::kvn_end + e2e::kvn_member("b.txt", "beta!")); }, true},
+                   [] { return three_members_with(kvn::end + kvn::member("b.txt", "beta!")); }, true},
         DamageCase{"bytes after the end marker",
-                   [] { return three_members_with(e2e::kvn_member("b.txt", "beta!"), e2e::kvn_end + "junk"); },
+                   [] { return three_members_with(kvn::member("b.txt", "beta!"), kvn::end + "junk"); },
                    false}));
 
 // ---- the names given to a command ----

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
@@ -60,7 +61,12 @@ TEST_P(EndingSignal, DuringExtractionLeavesNoPartialFile) {
   box.signal_when = [&box] { return box.exists("out/big"); };
   RunResult r = box.run({"x", "-len", "-k", "arc", "out/"}, "", 120);
   EXPECT_EQ(r.status, 1) << r.err;
-  EXPECT_FALSE(box.exists("out/big"));
+  // Stopped in the middle, as the signal comes when the file appears; a
+  // member finished before the signal would stay, whole.
+  struct stat st;
+  if (stat(box.path("out/big").c_str(), &st) == 0) {
+    EXPECT_EQ(st.st_size, kBigFile);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, EndingSignal, ::testing::Values(SIGINT, SIGTERM, SIGHUP, SIGQUIT),

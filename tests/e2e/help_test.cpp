@@ -18,6 +18,7 @@
 #include "archive/resources.h"
 #include "driver/options.h"
 #include "e2e/e2e.h"
+#include "support/kvn_builder.h"
 #include "platform/console.h"
 #include "platform/iofile.h"
 
@@ -97,24 +98,17 @@ struct Program {
   if (!(program).carries_help())                                                           \
   GTEST_SKIP() << "this build carries no help archive (the program is too large for it)"
 
-// An own-format archive of stored members, headers made by the archive writer.
+// An own-format archive of stored members.
 // With damaged set, every member's stored data check is off by one bit.
 std::string stored_archive(const std::vector<std::pair<std::string, std::string>>& members,
                            bool damaged = false) {
-  std::string out = global_magic() + std::string("\x00\x80", 2);
+  std::string out = kvn::global();
   for (const auto& member : members) {
-    EntryInfo entry;
-    entry.name.assign_stored(member.first.c_str());
-    entry.nameLength = static_cast<uint16_t>(member.first.size());
-    entry.flags = ENTRY_STORED;
-    entry.unpackedSize = entry.packedSize = static_cast<uint32_t>(member.second.size());
-    entry.dataCrc = crc32_of(member.second.data(), member.second.size()) ^ (damaged ? 1u : 0u);
-    unsigned char header[KVN_HEADER_CAPACITY];
-    int length = build_entry_header(header, sizeof header, &entry);
-    out.append(reinterpret_cast<const char*>(header), static_cast<size_t>(length));
-    out += member.second;
+    kvn::Entry entry = kvn::stored(member.first, member.second);
+    entry.crc ^= damaged ? 1u : 0u;
+    out += kvn::header(entry) + member.second;
   }
-  return out + std::string(2, '\0');
+  return out + kvn::end;
 }
 
 // A catalogue message of a language.

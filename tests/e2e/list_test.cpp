@@ -16,84 +16,28 @@
 #include "driver/list.h"
 #include "driver/options.h"
 #include "e2e/e2e.h"
+#include "support/kvn_builder.h"
 #include "platform/console.h"
 
 namespace {
 
 // ---- building archives byte by byte ----
 
-void put16(std::string& out, uint32_t v) {
-  out += static_cast<char>(v >> 8);
-  out += static_cast<char>(v);
-}
-void put32(std::string& out, uint32_t v) {
-  put16(out, v >> 16);
-  put16(out, v);
-}
-
 uint32_t dos_time(int year, int month, int day, int hour, int minute) {
   return static_cast<uint32_t>(year - 1980) << 25 | month << 21 | day << 16 | hour << 11 | minute << 5;
 }
 
-// One member header as an archive holds it; the data is packedSize zero bytes
-// (listing never decodes).
-struct Member {
-  std::string name;
-  uint16_t flags = 0;
-  uint8_t host = 5;
-  uint32_t time = 0;
-  uint32_t unpacked = 0;
-  uint32_t packed = 0;
-  uint32_t crc = 0;
-  uint32_t pieceOffset = 0;   // written with ENTRY_PIECE
-  std::string comment;        // written with ENTRY_COMMENT
-  uint32_t unixMode = 0;      // written with ENTRY_EXTENSION (hosts 1 and 4)
-  std::string linkTarget;     // in the extension block
-};
+// One member as an archive holds it; its data is packed zero bytes (listing
+// never decodes).
+using Member = kvn::Entry;
 
-std::string entry_bytes(const Member& m) {
-  std::string body;
-  put16(body, m.flags);
-  body += static_cast<char>(m.host);
-  body += '\0';   // attribute byte
-  put32(body, m.time);
-  body += m.name;
-  body += '\0';
-  if (m.flags & ENTRY_PIECE) put32(body, m.pieceOffset);
-  put32(body, m.unpacked);
-  put32(body, m.packed);
-  put32(body, m.crc);
-  if (m.flags & ENTRY_COMMENT) {
-    put16(body, static_cast<uint32_t>(m.comment.size()));
-    body += m.comment;
-  }
-  if (m.flags & ENTRY_EXTENSION) {
-    put16(body, static_cast<uint32_t>(16 + m.linkTarget.size()));
-    put32(body, m.unixMode);
-    put32(body, 0);   // time
-    put32(body, 0);   // user
-    put32(body, 0);   // group
-    body += m.linkTarget;
-  }
-  std::string out = "\xFFKVX";
-  put16(out, static_cast<uint32_t>(body.size()));
-  out += body;
-  put32(out, crc32_of(body.data(), body.size()));
-  out += std::string(m.packed, '\0');
-  return out;
-}
+std::string entry_bytes(const Member& m) { return kvn::header(m) + std::string(m.packed, '\0'); }
 
 std::string archive_bytes(uint16_t globalFlags, const std::vector<Member>& members,
                           const std::string& comment = "") {
-  std::string out = "\xFFKVG";
-  put16(out, globalFlags | (comment.empty() ? 0 : GLOBAL_COMMENT));
-  if (!comment.empty()) {
-    put32(out, static_cast<uint32_t>(comment.size() + 1));
-    out += comment;
-    out += '\0';
-  }
+  std::string out = kvn::global(globalFlags, comment);
   for (const Member& m : members) out += entry_bytes(m);
-  return out + std::string(2, '\0');
+  return out + kvn::end;
 }
 
 // The archive files' own time, shown in the totals line: 15 June 2003, 12:30 UTC.

@@ -31,15 +31,15 @@ struct Target {
     box.make_dir("outside");
     box.write_file("outside/sentinel", "outside");
     box.make_dir("work");
-    std::string archive = e2e::kvn_global();
+    std::string archive = kvn::global();
     for (const auto& m : members) {
       // A name ending in '/' stands for a directory member.
       if (!m.first.empty() && m.first.back() == '/')
-        archive += e2e::kvn_header(m.first.substr(0, m.first.size() - 1), "", ENTRY_STORED | ENTRY_DIRECTORY);
+        archive += kvn::header(kvn::stored(m.first.substr(0, m.first.size() - 1), "", ENTRY_STORED | ENTRY_DIRECTORY));
       else
-        archive += e2e::kvn_member(m.first, m.second);
+        archive += kvn::member(m.first, m.second);
     }
-    box.write_file("work/arc.kvn", archive + e2e::kvn_end);
+    box.write_file("work/arc.kvn", archive + kvn::end);
   }
   std::string outside_listing() const {
     std::string all;

@@ -11,7 +11,19 @@
 #include "platform/scan.h"
 
 namespace {
+
 const char* const kTooLarge = "%: too large for an archive member (4 GiB or more), not added";
+
+// A header that could not be written: reported and noted once; answers -1.
+int header_write_failed(ArchiveFile* target) {
+  if (!output_failed(target)) {
+    report_error_path_because(message_text(MSG_WRITE_ERROR), *driverState.tempArchivePath,
+                              io_error_text(target->file));
+    note_failure(target);
+  }
+  return -1;
+}
+
 }  // namespace
 
 void prepare_member(ArchiveFile* target) {
@@ -32,12 +44,7 @@ int write_member_header(ArchiveFile* target, int64_t at) {
     return -1;
   }
   if (io_seek(target->file, at, 0) < 0 || io_write(target->file, header, length) != length) {
-    if (!output_failed(target)) {
-      report_error_path_because(message_text(MSG_WRITE_ERROR), *driverState.tempArchivePath,
-                                io_error_text(target->file));
-      note_failure(target);
-    }
-    return -1;
+    return header_write_failed(target);
   }
   return output_failed(target) ? -1 : length;
 }
@@ -51,8 +58,8 @@ int rewrite_member_header(ArchiveFile* target, int64_t at, int length, uint32_t 
     note_failure(target);
     return -1;
   }
-  if (codecSettings.highMethodOrder != 0 && !(e.flags & ENTRY_STORED)) e.flags |= ENTRY_HIGH;
-  if (codecSettings.methodFive) e.flags |= ENTRY_FIVE;
+  const MethodRow& method = method_for_packing();
+  if (!(e.flags & ENTRY_STORED) || method.flagsWhenStored) e.flags |= method.entryFlags;
   e.unpackedSize = uint32_t(unpacked);
   e.packedSize = uint32_t(packed);
   e.dataCrc = crc;
@@ -60,12 +67,7 @@ int rewrite_member_header(ArchiveFile* target, int64_t at, int length, uint32_t 
   // The header keeps its length: only sizes, check value and flags change.
   if (target->buildHeader(header, int(sizeof header), &e) != length ||
       io_write_at(target->file, at, header, length) != length) {
-    if (!output_failed(target)) {
-      report_error_path_because(message_text(MSG_WRITE_ERROR), *driverState.tempArchivePath,
-                                io_error_text(target->file));
-      note_failure(target);
-    }
-    return -1;
+    return header_write_failed(target);
   }
   return output_failed(target) ? -1 : length;
 }

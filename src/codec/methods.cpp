@@ -33,10 +33,10 @@ int unpack_default(IoFile* input, uint32_t size, uint32_t packed, bool blockMode
 
 // Rows in the order their entry flags are tested; the default method has none.
 const MethodRow kMethods[] = {
-    {METHOD_STORED, "stored", 0x0800, false, false, nullptr, nullptr, false, true},
-    {METHOD_HIGH, "high", 0x4000, false, false, nullptr, nullptr, false, false},
-    {METHOD_FIVE, "five", 0x8000, true, false, nullptr, nullptr, false, true},
-    {METHOD_DEFAULT, "default", 0, false, true, pack_default, unpack_default, true, true},
+    {METHOD_STORED, "stored", 0x0800, false, nullptr, nullptr, false, true},
+    {METHOD_HIGH, "high", 0x4000, false, nullptr, nullptr, false, false},
+    {METHOD_FIVE, "five", 0x8000, true, nullptr, nullptr, false, true},
+    {METHOD_DEFAULT, "default", 0, false, pack_default, unpack_default, true, true},
 };
 
 const MethodRow& row_of(int code) {

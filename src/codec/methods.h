@@ -28,9 +28,9 @@ using UnpackFunction = int (*)(IoFile* input, uint32_t size, uint32_t packed, bo
 struct MethodRow {
   int code;                  // METHOD_*
   const char* name;
-  uint16_t entryFlags;       // own-format entry flags that name it (none for the default method)
+  uint16_t entryFlags;       // own-format entry flags that name it (ENTRY_* of archive/archive.h;
+                             // none for the default method)
   bool flagsWhenStored;      // the flags are set even when the member ends up stored
-  bool selected;             // chosen by the switches (see method_for_packing)
   PackFunction pack;         // null: this build cannot pack it
   UnpackFunction unpack;     // null: this build cannot decode it (stored members are copied)
   bool needsCodecBuffers;    // packing uses the default method's token and output buffers

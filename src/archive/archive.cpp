@@ -208,7 +208,8 @@ int next_entry(ArchiveFile* archive) {
     }
     // The search starts one byte after the failed header, so a magic that
     // began inside the bytes the reader consumed is still found.
-    bool found = seek_entry_magic(archive->file, from + 1) == 0;
+    const ResyncFunction resync = archive->format ? archive->format->resync : nullptr;
+    bool found = resync ? resync(archive->file, from + 1) >= 0 : seek_entry_magic(archive->file, from + 1) == 0;
     int64_t to = found ? io_tell(archive->file) : archive->file->length;
     report_skipped(archive, result, from, to);
     if (!found) {

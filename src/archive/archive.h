@@ -121,6 +121,9 @@ struct FormatOps {
 using Detector = int (*)(const unsigned char* buffer, int length);
 // Prepares entry for a file of the given name and status about to be added.
 using FillEntry = void (*)(const char* name, const FileStatus& status, EntryInfo* entry);
+// After damage at offset from: positions file at the next place a header may
+// start and answers it; -1 when there is none.
+using ResyncFunction = int64_t (*)(IoFile* file, int64_t from);
 
 // Everything the program knows of one archive format; the table of them is
 // in formats/format_table.h.
@@ -135,6 +138,7 @@ struct FormatRow {
   bool readerPlanned;        // false: no reader exists for it at all
   const FormatOps* ops;      // null: its reader is not part of this build
   FillEntry fillEntry;       // null when it cannot be written
+  ResyncFunction resync;     // null: the search for the own format's entry magic
 };
 
 // An opened archive.

@@ -328,11 +328,17 @@ IoFile* create_output(const EntryInfo& entry, const PathName& output) {
   return file;
 }
 
-// Times and attributes of a cleanly extracted member (owners are not kept on
-// this platform).
+// Times and attributes of a cleanly extracted member. Members from Unix
+// hosts (1 and 4) carry their exact time and permission bits; from other
+// hosts only the writable bit counts (owners are not kept on this platform).
 void set_time_and_attributes(const EntryInfo& entry, const PathName& output) {
-  int64_t seconds = unpack_dos_time(entry.time);
+  const bool unixHost = entry.host == 1 || entry.host == 4;
+  int64_t seconds = unixHost && entry.mtime != 0 ? int64_t(entry.mtime) : unpack_dos_time(entry.time);
   if (seconds > 0) path_set_time(output, seconds, seconds);
+  if (unixHost) {
+    if (entry.mode != 0) path_set_permissions(output, static_cast<int>(entry.mode));
+    return;
+  }
   // The writable bit alone has an effect here: with it, the file keeps the
   // permissions it was created with, and there is nothing to change.
   if (!(entry.mode & FS_WRITABLE)) path_chmod(output, static_cast<int>(entry.mode));

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "archive/kvn_format.h"
+#include "formats/tar.h"
 #include "platform/fatal.h"
 
 namespace {
@@ -13,13 +14,15 @@ namespace {
 constexpr int kDetectBytes = 32768;  // bytes of the file the detectors see
 
 // Formats whose readers are to come keep their rows (extension, words and
-// whether they can be written); two kinds have no reader at all.
-const FormatRow kKv2Format = {Kv2, ".kv2", {nullptr}, nullptr, false, false, true, false, nullptr, nullptr};
-const FormatRow kKvxFormat = {Kvx, ".kvx", {"kvx", nullptr}, nullptr, true, false, false, true, nullptr, nullptr};
-const FormatRow kArjFormat = {Arj, ".arj", {"arj", nullptr}, nullptr, false, false, true, true, nullptr, nullptr};
-const FormatRow kZipFormat = {Zip, ".zip", {"zip", nullptr}, nullptr, false, false, true, true, nullptr, nullptr};
-const FormatRow kLzhFormat = {Lzh, ".lzh", {"lzh", nullptr}, nullptr, false, false, true, false, nullptr, nullptr};
-const FormatRow kTarFormat = {Tar, "", {"tar", nullptr}, nullptr, false, false, true, true, nullptr, nullptr};
+// whether they can be written); two kinds have no reader at all. Detection
+// tries the rows in the order of kFormats.
+const FormatRow kKv2Format = {Kv2, ".kv2", {nullptr}, nullptr, false, false, true, false, nullptr, nullptr, nullptr};
+const FormatRow kKvxFormat = {Kvx, ".kvx", {"kvx", nullptr}, nullptr, true, false, false, true, nullptr, nullptr, nullptr};
+const FormatRow kArjFormat = {Arj, ".arj", {"arj", nullptr}, nullptr, false, false, true, true, nullptr, nullptr, nullptr};
+const FormatRow kZipFormat = {Zip, ".zip", {"zip", nullptr}, nullptr, false, false, true, true, nullptr, nullptr, nullptr};
+const FormatRow kLzhFormat = {Lzh, ".lzh", {"lzh", nullptr}, nullptr, false, false, true, false, nullptr, nullptr, nullptr};
+const FormatRow kTarFormat = {Tar,  "",    {"tar", nullptr}, tar_detect, false, false, true, true,
+                              &kTarOps, nullptr, tar_resync};
 
 // In the order of the kinds; detection tries the rows in this order.
 const FormatRow* const kFormats[] = {&kKvnFormat, &kKv2Format, &kKvxFormat, &kArjFormat,

@@ -93,6 +93,10 @@ int path_chmod(const PathName& path, int mode) {
   return ::chmod(text, permissions) == 0 ? 0 : -1;
 }
 
+int path_set_permissions(const PathName& path, int mode) {
+  return ::chmod(full(path), static_cast<mode_t>(mode & 0777)) == 0 ? 0 : -1;
+}
+
 int path_set_time(const PathName& path, int64_t atime, int64_t mtime) {
   struct timespec times[2];
   times[0].tv_sec = static_cast<time_t>(atime);

@@ -48,6 +48,8 @@ int path_rmdir(const PathName& path);                   // 0 or -1
 int path_unlink(const PathName& path);                  // 0 or -1
 int path_rename(const PathName& from, const PathName& to);  // 0 or -1
 int path_chmod(const PathName& path, int mode);         // only FS_WRITABLE has an effect; 0 or -1
+// Sets the permission bits 0777 of mode exactly (set-id and sticky bits never); 0 or -1.
+int path_set_permissions(const PathName& path, int mode);
 int path_set_time(const PathName& path, int64_t atime, int64_t mtime);  // seconds since 1970; 0 or -1
 
 int disk_free(const PathName& path);     // free bytes where path lies, at most 2147483647

@@ -200,7 +200,7 @@ class Sandbox {
     return result;
   }
 
- private:
+  // The bytes of any file.
   static std::string read_whole(const char* name) {
     FILE* f = fopen(name, "rb");
     if (!f) throw std::runtime_error(std::string("cannot read ") + name);
@@ -211,6 +211,7 @@ class Sandbox {
     fclose(f);
     return data;
   }
+ private:
   void make_parents(const std::string& relative) const {
     for (size_t slash = relative.find('/'); slash != std::string::npos; slash = relative.find('/', slash + 1)) {
       mkdir(path(relative.substr(0, slash)).c_str(), 0755);

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "formats/format_table.h"
 #include "archive/dos_time.h"
@@ -149,18 +150,28 @@ bool member_path_safe(const EntryInfo& entry) {
 // Whether a directory on the member's way below the output directory is a
 // symbolic link (the output directory itself is trusted as given).
 bool link_on_the_way(const EntryInfo& entry) {
+  // The directories of the previous member were looked at already; members
+  // come in directory order, and extraction makes no links.
+  static std::string lastWay;
   char relative[PATH_MAX_TEXT];
   if (!member_relative_path(entry, relative)) return false;
   char base[PATH_MAX_TEXT] = "";
   if (options.outputDirectory) options.outputDirectory->full_path(base);
+  const char* last = strrchr(relative, '/');
+  const std::string way = std::string(base) + '\n' + std::string(relative, last ? size_t(last - relative) : 0);
+  if (way == lastWay) return false;
   for (char* slash = strchr(relative, '/'); slash; slash = strchr(slash + 1, '/')) {
     *slash = '\0';
-    const char* way = base[0] ? path_join(base, relative) : relative;
+    const char* part = base[0] ? path_join(base, relative) : relative;
     FileStatus status{};
-    bool link = way && text_lstat(way, status) == 0 && status.is_link();
+    bool link = part && text_lstat(part, status) == 0 && status.is_link();
     *slash = '/';
-    if (link) return true;
+    if (link) {
+      lastWay.clear();
+      return true;
+    }
   }
+  lastWay = way;
   return false;
 }
 
@@ -266,12 +277,18 @@ Decision ask_overwrite(const EntryInfo& entry, PathName& output, const FileStatu
 
 // Whether the member may be written to output, asking when the overwrite mode
 // says so; output may be renamed on the way.
-bool target_accepted(const EntryInfo& entry, PathName& output) {
+bool target_accepted(const EntryInfo& entry, PathName& output, const FileStatus* known) {
   for (;;) {
     // A symbolic link at the name counts as an existing file: it is asked
-    // about, and replaced by the member, never written through.
+    // about, and replaced by the member, never written through. The status
+    // the caller found is used once; a renamed target is looked at anew.
     FileStatus status;
-    if (path_lstat(output, status) != 0) return options.extractOverwriteMode != OVERWRITE_FRESH;
+    if (known) {
+      status = *known;
+      known = nullptr;
+    } else if (path_lstat(output, status) != 0) {
+      return options.extractOverwriteMode != OVERWRITE_FRESH;
+    }
     if (status.is_directory()) return false;
     // A piece of a split file goes into the file that holds the earlier
     // pieces (it carries the member's time); later pieces do so whatever the
@@ -451,7 +468,9 @@ void extract_member(ArchiveFile* archive, int mode) {
     return;
   }
   FileStatus existing{};
-  const bool archiveItself = path_stat(output, existing) == 0 && existing.device == archive->device &&
+  const bool exists = path_lstat(output, existing) == 0;
+  // A link at the name is replaced, so only the file itself can be the archive.
+  const bool archiveItself = exists && !existing.is_link() && existing.device == archive->device &&
                              existing.inode == archive->inode;
   if (archiveItself || (output.dir == archive->path->dir && strcmp(output.name, archive->path->name) == 0)) {
     report_error_path(kArchiveItself, output);
@@ -459,7 +478,7 @@ void extract_member(ArchiveFile* archive, int mode) {
     if (mode == MEMBER_BLOCK_SELECTED) decode_quietly(archive);
     return;
   }
-  if (!target_accepted(entry, output)) {
+  if (exists ? !target_accepted(entry, output, &existing) : options.extractOverwriteMode == OVERWRITE_FRESH) {
     print_action_with(entry.name, ActionKind::Skip, "\n");
     if (mode == MEMBER_BLOCK_SELECTED) decode_quietly(archive);
     return;

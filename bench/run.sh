@@ -358,6 +358,38 @@ command_row() {
   note_kvx_peak "$label" "$pack" "$unpack"
 }
 
+# ---- TAR reading ----------------------------------------------------------
+# cxx.tar itself extracted by kvx and by tar.
+tar_level() {
+  local out=$WORK/tarout clean
+  clean="rm -rf $(q "$out") && mkdir $(q "$out")"
+  mkdir -p "$out"
+  local jobs=()
+  if [[ -x $KVX ]]; then
+    add_job "tar kvx x" "$clean" "$out" /dev/null "$KVX" x -y "$CORPUS/cxx.tar"
+    jobs+=("${JOB_OF[tar kvx x]}")
+  fi
+  add_job "tar tar xf" "$clean" "$out" /dev/null tar xf "$CORPUS/cxx.tar"
+  jobs+=("${JOB_OF[tar tar xf]}")
+  say "tar: extracting cxx.tar, $RUNS rounds"
+  run_rounds "${jobs[@]}"
+  REPORT+=("" "== tar: extracting cxx.tar ($(size_of "$CORPUS/cxx.tar") bytes), median of $RUNS runs")
+  REPORT+=("$(printf '%-24s %9s %7s %8s' engine 'extr ms' '/tar' 'extr KB')")
+  local label job why
+  for label in "kvx x" "tar xf"; do
+    job="tar $label"
+    why=$(failure "$job")
+    if [[ -n $why ]]; then
+      REPORT+=("$(printf '%-24s unavailable: %s' "$label" "$why")")
+      continue
+    fi
+    REPORT+=("$(printf '%-24s %9s %7s %8s' "$label" "$(ms "$(med "$job")")" \
+      "$(ratio "$(med "$job")" "$(med "tar tar xf")")" "$(peak "$job")")")
+  done
+  local r; r=$(ratio "$(med "tar kvx x")" "$(med "tar tar xf")")
+  GOALS+=("cxx.tar: kvx x = $r x tar xf   goal <= 1.00: $(verdict "${r/./}" 100)")
+}
+
 # ---- run ------------------------------------------------------------------
 cd "$WORK" || exit 1
 # What starting a process under the timer costs: part of every time below.
@@ -365,6 +397,7 @@ add_job "start" "" "$WORK" /dev/null true
 run_rounds "${JOB_OF[start]}"
 for f in "${FILES[@]}"; do codec_file "$f"; done
 commands_level
+tar_level
 
 printf 'kvx benchmark, %s, %s, %d runs per engine (ms = median wall time of one process;\n' \
   "$(date -u '+%Y-%m-%d %H:%M UTC')" "$(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)" "$RUNS"

@@ -319,8 +319,9 @@ bool target_accepted(const EntryInfo& entry, PathName& output, const FileStatus*
 
 // Opens the output file: created empty for a whole file or the first piece,
 // opened without truncation and positioned for a later piece. Missing parent
-// directories are made on the way. Null, after its report, on failure.
-IoFile* create_output(const EntryInfo& entry, const PathName& output) {
+// directories are made on the way. known, when given, is what is at the name
+// (mode 0: nothing). Null, after its report, on failure.
+IoFile* create_output(const EntryInfo& entry, const PathName& output, const FileStatus* known) {
   const bool laterPiece = (entry.flags & ENTRY_PIECE) && entry.pieceOffset != 0;
   const int mode =
       (laterPiece ? IO_MODE_WRITE : IO_MODE_CREATE) | (transfer.textMode ? 0 : IO_MODE_DIRECT) | IO_MODE_NO_FOLLOW;
@@ -329,8 +330,9 @@ IoFile* create_output(const EntryInfo& entry, const PathName& output) {
   // A link at the name is replaced, never written through; so is a file with
   // other names (hard links), whose other names keep their content.
   FileStatus status{};
-  if (text_lstat(path, status) == 0 && (status.is_link() || (!laterPiece && status.is_regular() && status.nlink > 1)))
-    path_unlink(output);
+  const bool exists = known ? known->mode != 0 : text_lstat(path, status) == 0;
+  if (known) status = *known;
+  if (exists && (status.is_link() || (!laterPiece && status.is_regular() && status.nlink > 1))) path_unlink(output);
   IoFile* file = io_open(path, mode);
   if (!file && strcmp(output.name, ".") != 0 && make_parent_directories(path)) file = io_open(path, mode);
   if (!file) {
@@ -372,12 +374,12 @@ void finish_directory_member(const EntryInfo& entry, const PathName& output) {
 
 // Writes the member into its output file and finishes it: times and
 // attributes after a clean member, the file removed after an error unless
-// broken files are kept.
-void write_member(ArchiveFile* archive, PathName& output, int mode, int errorsBefore) {
+// broken files are kept. known as for create_output.
+void write_member(ArchiveFile* archive, PathName& output, int mode, int errorsBefore, const FileStatus* known) {
   const EntryInfo& entry = archive->entry;
   // The file is recorded for removal at an interrupt as soon as it exists.
   hold_interrupts();
-  IoFile* file = create_output(entry, output);
+  IoFile* file = create_output(entry, output, known);
   if (file) mark_unfinished(output.full_path());
   release_interrupts();
   if (!file) {
@@ -469,6 +471,7 @@ void extract_member(ArchiveFile* archive, int mode) {
   }
   FileStatus existing{};
   const bool exists = path_lstat(output, existing) == 0;
+  if (!exists) existing.mode = 0;  // known not to exist
   // A link at the name is replaced, so only the file itself can be the archive.
   const bool archiveItself = exists && !existing.is_link() && existing.device == archive->device &&
                              existing.inode == archive->inode;
@@ -478,12 +481,17 @@ void extract_member(ArchiveFile* archive, int mode) {
     if (mode == MEMBER_BLOCK_SELECTED) decode_quietly(archive);
     return;
   }
+  const char* const askedDir = output.dir;
+  char askedName[PATH_MAX_TEXT];
+  strcpy(askedName, output.name);
   if (exists ? !target_accepted(entry, output, &existing) : options.extractOverwriteMode == OVERWRITE_FRESH) {
     print_action_with(entry.name, ActionKind::Skip, "\n");
     if (mode == MEMBER_BLOCK_SELECTED) decode_quietly(archive);
     return;
   }
-  write_member(archive, output, mode, errorsBefore);
+  // What was found at the name still holds unless the user renamed the target.
+  const bool sameTarget = output.dir == askedDir && strcmp(output.name, askedName) == 0;
+  write_member(archive, output, mode, errorsBefore, sameTarget ? &existing : nullptr);
 }
 
 void extract_selected(ArchiveFile* archive, PathName& name, void*) {

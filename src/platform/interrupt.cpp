@@ -7,7 +7,17 @@
 #include "platform/fatal.h"
 #include "platform/console.h"
 
+namespace {
+// While a step that must not be cut runs, an ending signal only waits here.
+volatile sig_atomic_t holding = 0;
+volatile sig_atomic_t pendingSignal = 0;
+}  // namespace
+
 void on_interrupt(int signal) {
+  if (holding) {
+    pendingSignal = signal;
+    return;
+  }
   const char* text;
   switch (signal) {
     case SIGINT:
@@ -37,16 +47,13 @@ void install_interrupt_handler() {
   signal(SIGPIPE, SIG_IGN);
 }
 
-void hold_interrupts() {
-  sigset_t held;
-  sigemptyset(&held);
-  for (int signal : kEndingSignals) sigaddset(&held, signal);
-  sigprocmask(SIG_BLOCK, &held, nullptr);
-}
+void hold_interrupts() { holding = 1; }
 
 void release_interrupts() {
-  sigset_t held;
-  sigemptyset(&held);
-  for (int signal : kEndingSignals) sigaddset(&held, signal);
-  sigprocmask(SIG_UNBLOCK, &held, nullptr);
+  holding = 0;
+  const int signal = pendingSignal;
+  if (signal != 0) {
+    pendingSignal = 0;
+    on_interrupt(signal);
+  }
 }

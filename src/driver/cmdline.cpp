@@ -440,7 +440,9 @@ void check_options() {
   } else if (options.dirBlock && !blockFormat) {
     report_error(message_text(MSG_BLOCK_ONLY_KVN));
   }
-  if (command_is_modifying(options.command) && (format == nullptr || !format->writable)) {
+  // Moving members out of an archive writes it anew as well.
+  const bool rewrites = command_is_modifying(options.command) || (options.command == Extract && options.moveFiles);
+  if (rewrites && (format == nullptr || !format->writable)) {
     report_error(message_text(MSG_ONLY_KVX_KVN_MODIFY));
   }
   if (options.command == Extract) {

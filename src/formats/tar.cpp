@@ -223,8 +223,10 @@ int tar_next(ArchiveFile* archive) {
     e.name.assign_stored(name.c_str());
     e.nameLength = uint16_t(name.size() > 0xFFFF ? 0xFFFF : name.size());
     if (type == '5' || (!name.empty() && name.back() == '/')) e.flags |= ENTRY_DIRECTORY;
+    // The mode with the type of the member, as a Unix host gives it.
     int64_t mode = numeric_field(block + kModeAt, 8);
-    e.mode = mode < 0 ? 0 : uint32_t(mode & 07777);
+    const uint32_t kind = (e.flags & ENTRY_DIRECTORY) ? 0040000u : type == '2' ? 0120000u : 0100000u;
+    e.mode = mode < 0 ? 0 : kind | uint32_t(mode & 07777);
     int64_t uid = numeric_field(block + kUidAt, 8), gid = numeric_field(block + kGidAt, 8);
     e.uid = uid < 0 || uid > UINT32_MAX ? 0 : uint32_t(uid);
     e.gid = gid < 0 || gid > UINT32_MAX ? 0 : uint32_t(gid);

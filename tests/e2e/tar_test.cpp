@@ -147,6 +147,19 @@ TEST(TarDetection, ByContentWithoutTheExtension) {
   EXPECT_TRUE(contains(l.out, "dir/sub/deep.txt")) << l.out;
 }
 
+// TAR archives are never written: moving members out of one is refused
+// before anything is extracted.
+TEST(TarDetection, MovingOutOfATarIsRefused) {
+  Sandbox box;
+  const std::string bytes = e2e::Sandbox::read_whole((std::string(KVX_FIXTURES) + "/tar/tar_b1.tar").c_str());
+  box.write_file("t.tar", bytes);
+  RunResult r = box.run({"x", "-len", "-m", "t.tar", "out/"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(contains(r.err, "kvx or kvn archives only can modify")) << r.err;
+  EXPECT_FALSE(box.exists("out"));
+  EXPECT_EQ(box.read_file("t.tar"), bytes);
+}
+
 // ---- damaged archives ----
 
 // A TAR header of a regular file (or of the given type) with a valid checksum.

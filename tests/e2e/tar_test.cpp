@@ -162,6 +162,17 @@ TEST(TarDetection, MovingOutOfATarIsRefused) {
 
 // ---- damaged archives ----
 
+// The header with its checksum field filled in for its other bytes.
+std::string with_checksum(std::string h) {
+  h.replace(148, 8, "        ");
+  unsigned sum = 0;
+  for (unsigned char c : h) sum += c;
+  char number[16];
+  snprintf(number, sizeof number, "%06o", sum);
+  h.replace(148, 7, std::string(number) + '\0');
+  return h;
+}
+
 // A TAR header of a regular file (or of the given type) with a valid checksum.
 std::string tar_header(const std::string& name, size_t size, char type = '0') {
   std::string h(512, '\0');
@@ -176,12 +187,7 @@ std::string tar_header(const std::string& name, size_t size, char type = '0') {
   h[156] = type;
   h.replace(257, 6, std::string("ustar\0", 6));
   h.replace(263, 2, "00");
-  h.replace(148, 8, "        ");
-  unsigned sum = 0;
-  for (unsigned char c : h) sum += c;
-  snprintf(number, sizeof number, "%06o", sum);
-  h.replace(148, 7, std::string(number) + '\0');
-  return h;
+  return with_checksum(h);
 }
 
 std::string tar_member(const std::string& name, const std::string& data, char type = '0') {
@@ -246,12 +252,7 @@ TEST(TarFields, Base256SizeAndPaxRecords) {
   Sandbox box;
   std::string big = tar_header("sized.txt", 0);
   big.replace(124, 12, std::string("\x80\0\0\0\0\0\0\0\0\0\0\x05", 12));
-  big.replace(148, 8, "        ");
-  unsigned sum = 0;
-  for (unsigned char c : big) sum += c;
-  char number[16];
-  snprintf(number, sizeof number, "%06o", sum);
-  big.replace(148, 7, std::string(number) + '\0');
+  big = with_checksum(big);
   std::string records = "26 path=from/pax/name.txt\n";
   std::string archive = big + std::string("sized") + std::string(507, '\0') + tar_member("PaxHeader", records, 'x') +
                         tar_member("short.txt", "pax member") + std::string(1024, '\0');

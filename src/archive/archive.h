@@ -139,6 +139,7 @@ struct FormatRow {
   const FormatOps* ops;      // null: its reader is not part of this build
   FillEntry fillEntry;       // null when it cannot be written
   ResyncFunction resync;     // null: the search for the own format's entry magic
+  char volumeLead;           // volumes after the first are .X01, .X02 ... with this letter; 0: .001, .002 ...
 };
 
 // An opened archive.

@@ -404,7 +404,8 @@ void write_member(ArchiveFile* archive, PathName& output, int mode, int errorsBe
 }  // namespace
 
 ArchiveFile* open_next_volume(PathName& volume, ArchiveKind kind) {
-  if (volume.next_volume_name() == nullptr) return nullptr;
+  const FormatRow* format = format_of_kind(kind);
+  if (volume.next_volume_name(format ? format->volumeLead : 0) == nullptr) return nullptr;
   const bool terminal = isatty(0) != 0;
   for (int asked = 0;; ++asked) {
     ArchiveFile* archive = open_archive(volume, 1, kind, 0, 0);

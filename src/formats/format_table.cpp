@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "archive/kvn_format.h"
+#include "formats/arj.h"
 #include "formats/tar.h"
 #include "platform/fatal.h"
 
@@ -16,13 +17,15 @@ constexpr int kDetectBytes = 32768;  // bytes of the file the detectors see
 // Formats whose readers are to come keep their rows (extension, words and
 // whether they can be written); two kinds have no reader at all. Detection
 // tries the rows in the order of kFormats.
-const FormatRow kKv2Format = {Kv2, ".kv2", {nullptr}, nullptr, false, false, true, false, nullptr, nullptr, nullptr};
-const FormatRow kKvxFormat = {Kvx, ".kvx", {"kvx", nullptr}, nullptr, true, false, false, true, nullptr, nullptr, nullptr};
-const FormatRow kArjFormat = {Arj, ".arj", {"arj", nullptr}, nullptr, false, false, true, true, nullptr, nullptr, nullptr};
-const FormatRow kZipFormat = {Zip, ".zip", {"zip", nullptr}, nullptr, false, false, true, true, nullptr, nullptr, nullptr};
-const FormatRow kLzhFormat = {Lzh, ".lzh", {"lzh", nullptr}, nullptr, false, false, true, false, nullptr, nullptr, nullptr};
+const FormatRow kKv2Format = {Kv2, ".kv2", {nullptr}, nullptr, false, false, true, false, nullptr, nullptr, nullptr, 0};
+const FormatRow kKvxFormat = {Kvx, ".kvx", {"kvx", nullptr}, nullptr, true, false, false, true, nullptr, nullptr, nullptr, 0};
+// Never recognised by content: its header id is two bytes anything may hold.
+const FormatRow kArjFormat = {Arj,  ".arj", {"arj", nullptr}, nullptr,  false, false, true, true,
+                              &kArjOps, nullptr, arj_resync, 'a'};
+const FormatRow kZipFormat = {Zip, ".zip", {"zip", nullptr}, nullptr, false, false, true, true, nullptr, nullptr, nullptr, 0};
+const FormatRow kLzhFormat = {Lzh, ".lzh", {"lzh", nullptr}, nullptr, false, false, true, false, nullptr, nullptr, nullptr, 0};
 const FormatRow kTarFormat = {Tar,  "",    {"tar", nullptr}, tar_detect, false, false, true, true,
-                              &kTarOps, nullptr, tar_resync};
+                              &kTarOps, nullptr, tar_resync, 0};
 
 // In the order of the kinds; detection tries the rows in this order.
 const FormatRow* const kFormats[] = {&kKvnFormat, &kKv2Format, &kKvxFormat, &kArjFormat,

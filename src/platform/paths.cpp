@@ -275,18 +275,25 @@ bool PathName::is_directory() const {
   return path_stat(*this, status) == 0 && status.is_directory();
 }
 
-PathName* PathName::next_volume_name() {
+PathName* PathName::next_volume_name(char lead) {
   char* dot = strrchr(name, '.');
   if (!dot) return nullptr;
+  const char* digits = dot + 1;
+  if (lead != 0 && (*digits | 0x20) == (lead | 0x20)) ++digits;
+  const int limit = lead != 0 ? 99 : 999;
   int value = 0;
-  for (const char* p = dot + 1; *p >= '0' && *p <= '9' && value < 999; ++p) value = value * 10 + (*p - '0');
+  if (lead == 0 || digits != dot + 1)
+    for (const char* p = digits; *p >= '0' && *p <= '9' && value < limit; ++p) value = value * 10 + (*p - '0');
   ++value;
-  if (value >= 999) return nullptr;
+  if (value >= limit) return nullptr;
   size_t at = static_cast<size_t>(dot - name) + 1;
   char candidate[PATH_MAX_TEXT];
   if (at + 3 > static_cast<size_t>(TEXT_LIMIT)) return nullptr;
   memcpy(candidate, name, at);
-  snprintf(candidate + at, sizeof candidate - at, "%03d", value);
+  if (lead != 0)
+    snprintf(candidate + at, sizeof candidate - at, "%c%02d", lead, value);
+  else
+    snprintf(candidate + at, sizeof candidate - at, "%03d", value);
   char whole[PATH_MAX_TEXT];
   if (compose_full(whole, dir, candidate) != 0) return nullptr;
   strcpy(name, candidate);

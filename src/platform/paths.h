@@ -22,7 +22,10 @@ struct PathName {
   void stored_name(char* dst) const;  // dst holds PATH_MAX_TEXT bytes
   bool has_wildcards() const;
   bool is_directory() const;
-  PathName* next_volume_name();       // itself, or null when there is no next name
+  // Itself with the extension of the next volume (".001" after any other,
+  // then ".002" ... up to ".998"; with a lead letter ".a01" ... ".a99"), or
+  // null when there is no next name.
+  PathName* next_volume_name(char lead = 0);
 };
 
 int path_compare(const PathName& a, const PathName& b);

@@ -292,7 +292,7 @@ verdict() {  # hundredths, limit in hundredths
 # ---- commands level -------------------------------------------------------
 # The cxx.tar tree archived with recursion and extracted again by each engine.
 commands_level() {
-  local tree=$WORK/tree out=$WORK/out arcs=$WORK/arcs packs=() unpacks=()
+  local tree=$WORK/tree out=$WORK/out arcs=$WORK/arcs packs=() unpacks=() tests=()
   mkdir -p "$tree" "$out" "$arcs"
   tar xf "$CORPUS/cxx.tar" -C "$tree" || { REPORT+=("" "commands: cannot unpack cxx.tar"); return; }
   local top; top=$(ls "$tree")
@@ -316,11 +316,24 @@ commands_level() {
     add_job "cmd arj a -r -m1" "rm -f $(q "$arcs/tree.arj")" "$tree" /dev/null arj a -r -m1 -y "$arcs/tree.arj" $top
     add_job "cmd arj x" "$clean" "$out" /dev/null arj x -y "$arcs/tree.arj"
     packs+=("${JOB_OF[cmd arj a -r -m1]}") unpacks+=("${JOB_OF[cmd arj x]}")
+    # kvx reading what arj wrote (tests have no output to compare).
+    add_job "cmd arj t" "" "$out" /dev/null arj t -y "$arcs/tree.arj"
+    tests+=("${JOB_OF[cmd arj t]}")
+    if [[ -x $KVX ]]; then
+      add_job "cmd kvx t arj" "" "$out" /dev/null "$KVX" t -y "$arcs/tree.arj"
+      add_job "cmd kvx x arj" "$clean" "$out" /dev/null "$KVX" x -y "$arcs/tree.arj"
+      tests+=("${JOB_OF[cmd kvx t arj]}")
+      unpacks+=("${JOB_OF[cmd kvx x arj]}")
+    fi
   fi
   say "commands: packing the tree, $RUNS rounds"
   run_rounds "${packs[@]}"
   say "commands: extracting the tree, $RUNS rounds"
   run_rounds "${unpacks[@]}"
+  if ((${#tests[@]})); then
+    say "commands: testing the arj archive, $RUNS rounds"
+    run_rounds "${tests[@]}"
+  fi
   # Each extraction must give the tree back (checked once, after the timing).
   local n
   for n in "${unpacks[@]}"; do
@@ -339,6 +352,22 @@ commands_level() {
   command_row "zip -r -6 / unzip" "$arcs/tree.zip" "cmd zip -r -6" "cmd unzip"
   command_row "tar czf / tar xzf" "$arcs/tree.tgz" "cmd tar czf" "cmd tar xzf"
   command_row "arj a -r -m1 / arj x" "$arcs/tree.arj" "cmd arj a -r -m1" "cmd arj x"
+
+  # Reading the archive arj made: kvx next to arj itself.
+  REPORT+=("" "== arj reading: the tree archived by arj a -r -m1, median of $RUNS runs")
+  REPORT+=("$(printf '%-24s %9s %8s %8s' engine 'ms' '/arj t' 'KB')")
+  local label job
+  for label in "kvx t arj" "arj t" "kvx x arj" "arj x"; do
+    job="cmd $label"
+    if [[ -n $(failure "$job") ]]; then
+      REPORT+=("$(printf '%-24s unavailable: %s' "$label" "$(failure "$job")")")
+      continue
+    fi
+    REPORT+=("$(printf '%-24s %9s %8s %8s' "$label" "$(ms "$(med "$job")")" \
+      "$(ratio "$(med "$job")" "$(med "cmd arj t")")" "$(peak "$job")")")
+  done
+  local r; r=$(ratio "$(med "cmd kvx t arj")" "$(med "cmd arj t")")
+  GOALS+=("tree.arj: kvx t = $r x arj t   goal <= 0.50: $(verdict "${r/./}" 50)")
 }
 
 command_row() {

@@ -8,6 +8,7 @@
 #include "archive/kvn_format.h"
 #include "formats/arj.h"
 #include "formats/tar.h"
+#include "formats/zip.h"
 #include "platform/fatal.h"
 
 namespace {
@@ -22,7 +23,9 @@ const FormatRow kKvxFormat = {Kvx, ".kvx", {"kvx", nullptr}, nullptr, true, fals
 // Never recognised by content: its header id is two bytes anything may hold.
 const FormatRow kArjFormat = {Arj,  ".arj", {"arj", nullptr}, nullptr,  false, false, true, true,
                               &kArjOps, nullptr, arj_resync, 'a'};
-const FormatRow kZipFormat = {Zip, ".zip", {"zip", nullptr}, nullptr, false, false, true, true, nullptr, nullptr, nullptr, 0};
+// Never recognised by content: a ZIP is read from its local headers.
+const FormatRow kZipFormat = {Zip,  ".zip", {"zip", nullptr}, nullptr,  false, false, true, true,
+                              &kZipOps, nullptr, zip_resync, 0};
 const FormatRow kLzhFormat = {Lzh, ".lzh", {"lzh", nullptr}, nullptr, false, false, true, false, nullptr, nullptr, nullptr, 0};
 const FormatRow kTarFormat = {Tar,  "",    {"tar", nullptr}, tar_detect, false, false, true, true,
                               &kTarOps, nullptr, tar_resync, 0};

@@ -1,0 +1,181 @@
+// Reading ZIP archives. Trusted: nothing read from the archive. Lengths of
+// names, extra fields and the central directory are checked against the file
+// before anything is read with them.
+#include "formats/zip.h"
+
+#include <cstring>
+#include <map>
+#include <string>
+
+#include "codec/common/transfer.h"
+#include "formats/inflate.h"
+#include "platform/console.h"
+
+namespace {
+
+constexpr int kScanLimit = 32768;
+constexpr int kScanPiece = 2048;
+constexpr int kScanOverlap = 16;
+constexpr int kEndRecordSearch = 65536 + 22;  // the end record lies within this many bytes of the end
+
+constexpr unsigned kEncrypted = 0x0001;
+constexpr unsigned kDescriptor = 0x0008;  // CRC and sizes follow the data
+
+const char* const kEncryptedMember = "%: encrypted member, not extracted";
+
+uint32_t le16(const unsigned char* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; }
+uint32_t le32(const unsigned char* p) { return le16(p) | le16(p + 2) << 16; }
+
+// What the central directory says of a member, by its local header's offset.
+struct Central {
+  uint32_t crc, packed, unpacked;
+};
+std::map<int64_t, Central> central;
+bool encrypted = false;   // the current member
+
+bool signature_at(const unsigned char* p, unsigned char third, unsigned char fourth) {
+  return p[0] == 'P' && p[1] == 'K' && p[2] == third && p[3] == fourth;
+}
+
+// Reads the central directory through the end record, if the file has one.
+void read_central(IoFile* f) {
+  central.clear();
+  const int64_t length = f->length;
+  const int64_t from = length > kEndRecordSearch ? length - kEndRecordSearch : 0;
+  std::string tail(size_t(length - from), '\0');
+  if (tail.empty() || io_seek(f, from, 0) < 0 || io_read(f, &tail[0], int(tail.size())) != int(tail.size())) return;
+  const unsigned char* t = reinterpret_cast<const unsigned char*>(tail.data());
+  int64_t at = -1;
+  for (int64_t i = int64_t(tail.size()) - 22; i >= 0; --i)
+    if (signature_at(t + i, 5, 6)) {
+      at = i;
+      break;
+    }
+  if (at < 0) return;
+  const uint32_t size = le32(t + at + 12), offset = le32(t + at + 16);
+  const int64_t endPos = from + at;
+  if (size > endPos) return;
+  const int64_t start = endPos - size;
+  // A prefix in front of the archive moves every offset the records hold.
+  const int64_t shift = start - int64_t(offset);
+  std::string dir(size, '\0');
+  if (size == 0 || io_seek(f, start, 0) < 0 || io_read(f, &dir[0], int(size)) != int(size)) return;
+  const unsigned char* d = reinterpret_cast<const unsigned char*>(dir.data());
+  for (uint32_t p = 0; p + 46 <= size && signature_at(d + p, 1, 2);) {
+    Central c{le32(d + p + 16), le32(d + p + 20), le32(d + p + 24)};
+    central[int64_t(le32(d + p + 42)) + shift] = c;
+    uint64_t next = uint64_t(p) + 46 + le16(d + p + 28) + le16(d + p + 30) + le16(d + p + 32);
+    if (next > size) break;
+    p = uint32_t(next);
+  }
+}
+
+}  // namespace
+
+const FormatOps kZipOps = {zip_open, zip_next, zip_extract, crc32_update, refuse_build_header, refuse_write_global};
+
+int zip_open(ArchiveFile* archive) {
+  IoFile* f = archive->file;
+  read_central(f);
+  unsigned char piece[kScanPiece];
+  for (int64_t offset = 0; offset < kScanLimit; offset += kScanPiece - kScanOverlap) {
+    if (io_seek(f, offset, 0) < 0) break;
+    int got = io_read(f, piece, kScanPiece);
+    if (got <= 0) break;
+    for (int i = 0; i + 4 <= got && offset + i < kScanLimit; i++)
+      if (signature_at(piece + i, 3, 4)) {
+        io_seek(f, offset + i, 0);
+        archive->globalFlags = 0;
+        archive->prefixLength = offset + i;
+        return 0;
+      }
+  }
+  return 1;
+}
+
+int64_t zip_resync(IoFile* f, int64_t from) {
+  unsigned char piece[kScanPiece];
+  for (int64_t offset = from; io_seek(f, offset, 0) >= 0; offset += kScanPiece - 3) {
+    int got = io_read(f, piece, kScanPiece);
+    if (got < 4) return -1;
+    for (int i = 0; i + 4 <= got; i++)
+      if (signature_at(piece + i, 3, 4) || signature_at(piece + i, 1, 2)) {
+        io_seek(f, offset + i, 0);
+        return offset + i;
+      }
+  }
+  return -1;
+}
+
+int zip_next(ArchiveFile* archive) {
+  IoFile* f = archive->file;
+  EntryInfo& e = archive->entry;
+  clear_entry(e);
+  encrypted = false;
+  const int64_t start = io_tell(f);
+  unsigned char h[30];
+  int got = io_read(f, h, 4);
+  if (got == 0) return 0;
+  if (got == 4 && (signature_at(h, 1, 2) || signature_at(h, 5, 6))) return 0;  // the central directory
+  if (got < 4 || !signature_at(h, 3, 4)) return got < 4 ? ENTRY_CUT_SHORT : ENTRY_NOT_A_HEADER;
+  if (io_read(f, h + 4, 26) != 26) return ENTRY_CUT_SHORT;
+  const unsigned flags = le16(h + 6);
+  e.methodCode = uint16_t(le16(h + 8));
+  e.time = le32(h + 10);
+  e.dataCrc = le32(h + 14);
+  e.packedSize = le32(h + 18);
+  e.unpackedSize = le32(h + 22);
+  const uint32_t nameLength = le16(h + 26), extraLength = le16(h + 28);
+  if (nameLength >= 256) return ENTRY_BAD_FIELD;
+  char name[256];
+  if (io_read(f, name, int(nameLength)) != int(nameLength)) return ENTRY_CUT_SHORT;
+  name[nameLength] = '\0';
+  if (io_seek(f, extraLength, 1) < 0) return ENTRY_CUT_SHORT;
+  // Data descriptors: the central directory has the values the local header lacks.
+  auto record = central.find(start);
+  if ((flags & kDescriptor) && record != central.end()) {
+    e.dataCrc = record->second.crc;
+    e.packedSize = record->second.packed;
+    e.unpackedSize = record->second.unpacked;
+  }
+  encrypted = (flags & kEncrypted) != 0;
+  e.host = 0;
+  e.mode = 0644;
+  e.nameLength = uint16_t(nameLength);
+  e.name.assign_stored(name);
+  if (nameLength > 0 && name[nameLength - 1] == '/') e.flags |= ENTRY_DIRECTORY;
+  archive->dataPos = io_tell(f);
+  archive->nextPos = archive->dataPos + e.packedSize;
+  if (archive->nextPos > f->length) return ENTRY_DATA_PAST_END;
+  if (flags & kDescriptor) {
+    // The descriptor after the data: an optional signature, CRC, two sizes.
+    unsigned char sig[4];
+    if (io_seek(f, archive->nextPos, 0) >= 0 && io_read(f, sig, 4) == 4 && signature_at(sig, 7, 8))
+      archive->nextPos += 4;
+    archive->nextPos += 12;
+    if (archive->nextPos > f->length) archive->nextPos = f->length;
+    io_seek(f, archive->dataPos, 0);
+  }
+  return 1;
+}
+
+uint32_t zip_extract(ArchiveFile* archive, IoFile* output, const PathName* displayName, const PathName* outputName) {
+  const EntryInfo& e = archive->entry;
+  transfer_begin(archive->file, output, e.unpackedSize);
+  transfer_announce(displayName, outputName);
+  if (encrypted) {
+    // Never decoded as if it were plain: the data would be garbage.
+    print_text("\n");
+    report_error_path(kEncryptedMember, e.name);
+    transfer_finish();
+    return e.dataCrc;
+  }
+  if (e.methodCode == 0) {
+    copy_stored(e.unpackedSize < e.packedSize ? e.unpackedSize : e.packedSize);
+  } else if (e.methodCode == 8) {
+    inflate_member(archive->file, e.packedSize, e.unpackedSize);
+  } else {
+    print_text(message_text(MSG_BAD_METHOD));
+  }
+  return transfer_finish();
+}

@@ -125,6 +125,7 @@ ArchiveFile* open_archive_as(const PathName& path, int mode, const FormatRow* fo
   if (archive->path == nullptr || install_format(archive, format) != 0) {
     if (archive->path == nullptr) report_error_path(message_text(MSG_OUT_OF_MEMORY), path);
     close_archive(archive);
+    if (mode == 0) path_unlink(path);  // the new file made for it goes too
     return nullptr;
   }
   if (mode == 1) {

@@ -135,6 +135,7 @@ struct FormatRow {
   bool writable;             // modifying commands may write it
   bool blockMode;            // block mode (and dir-block) may be used
   bool textFlags;            // packed members keep their text flag
+  bool directories;          // directory members can be written
   bool readerPlanned;        // false: no reader exists for it at all
   const FormatOps* ops;      // null: its reader is not part of this build
   FillEntry fillEntry;       // null when it cannot be written

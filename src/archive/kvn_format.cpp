@@ -129,7 +129,7 @@ const FormatOps kKvnOps = {
 };
 
 // "exe" chooses it too (and makes text flags ignored, see the command line).
-const FormatRow kKvnFormat = {Kvn,  ".kvn", {"kvn", "exe", nullptr}, find_global_magic, true, true, true, true,
+const FormatRow kKvnFormat = {Kvn,  ".kvn", {"kvn", "exe", nullptr}, find_global_magic, true, true, true, true, true,
                               &kKvnOps, fill_entry_from_file, nullptr, 0};
 
 int find_global_magic(const unsigned char* buffer, int length) {

@@ -210,7 +210,8 @@ int add_one_file(const PathName& spec, ArchiveFile*& old, ArchiveFile* target, V
     return 0;
   }
   const bool directory = status.is_directory();
-  if (!directory && !status.is_regular()) {
+  // A directory member in a format without them would come back as a file.
+  if ((!directory && !status.is_regular()) || (directory && !target->format->directories)) {
     print_action_with(spec, ActionKind::Skip, "\n");
     return 0;
   }

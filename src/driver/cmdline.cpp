@@ -21,6 +21,8 @@ namespace {
 // Texts of this module that have no catalogue number.
 const char* const kResponseTooDeep = "%: response files nested too deeply";
 const char* const kEmptyDirectory = "-%: needs a directory name";
+const char* const kMethodOnlyKvn = "the high method and method five are allowed only for kvn archives";
+const char* const kVolumesOnlyKvn = "volumes are allowed only for kvn archives";
 
 int responseDepth = 0;       // response files being read, one inside the other
 int failedArguments = 0;     // see failed_argument_count
@@ -439,6 +441,11 @@ void check_options() {
     if (!blockFormat) report_error(message_text(MSG_BLOCK_ONLY_KVN));
   } else if (options.dirBlock && !blockFormat) {
     report_error(message_text(MSG_BLOCK_ONLY_KVN));
+  }
+  // Methods and volumes the format cannot describe are refused before anything is written.
+  if (command_is_modifying(options.command) && format != nullptr && !format->blockMode) {
+    if (method_for_packing().code != METHOD_DEFAULT) report_error(kMethodOnlyKvn);
+    if (options.volumeSize != 0) report_error(kVolumesOnlyKvn);
   }
   // Moving members out of an archive writes it anew as well.
   const bool rewrites = command_is_modifying(options.command) || (options.command == Extract && options.moveFiles);

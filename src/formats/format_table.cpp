@@ -7,6 +7,7 @@
 
 #include "archive/kvn_format.h"
 #include "formats/arj.h"
+#include "formats/kvx.h"
 #include "formats/tar.h"
 #include "formats/zip.h"
 #include "platform/fatal.h"
@@ -18,16 +19,18 @@ constexpr int kDetectBytes = 32768;  // bytes of the file the detectors see
 // Formats whose readers are to come keep their rows (extension, words and
 // whether they can be written); two kinds have no reader at all. Detection
 // tries the rows in the order of kFormats.
-const FormatRow kKv2Format = {Kv2, ".kv2", {nullptr}, nullptr, false, false, true, false, nullptr, nullptr, nullptr, 0};
-const FormatRow kKvxFormat = {Kvx, ".kvx", {"kvx", nullptr}, nullptr, true, false, false, true, nullptr, nullptr, nullptr, 0};
+const FormatRow kKv2Format = {Kv2, ".kv2", {nullptr}, nullptr, false, false, true, false, false, nullptr, nullptr, nullptr, 0};
+// The older own format: written too, without text flags, block mode or volumes.
+const FormatRow kKvxFormat = {Kvx,  ".kvx", {"kvx", nullptr}, nullptr,  true, false, false, false, true,
+                              &kKvxOps, fill_entry_from_file, kvx_resync, 0};
 // Never recognised by content: its header id is two bytes anything may hold.
-const FormatRow kArjFormat = {Arj,  ".arj", {"arj", nullptr}, nullptr,  false, false, true, true,
+const FormatRow kArjFormat = {Arj,  ".arj", {"arj", nullptr}, nullptr,  false, false, true, false, true,
                               &kArjOps, nullptr, arj_resync, 'a'};
 // Never recognised by content: a ZIP is read from its local headers.
-const FormatRow kZipFormat = {Zip,  ".zip", {"zip", nullptr}, nullptr,  false, false, true, true,
+const FormatRow kZipFormat = {Zip,  ".zip", {"zip", nullptr}, nullptr,  false, false, true, false, true,
                               &kZipOps, nullptr, zip_resync, 0};
-const FormatRow kLzhFormat = {Lzh, ".lzh", {"lzh", nullptr}, nullptr, false, false, true, false, nullptr, nullptr, nullptr, 0};
-const FormatRow kTarFormat = {Tar,  "",    {"tar", nullptr}, tar_detect, false, false, true, true,
+const FormatRow kLzhFormat = {Lzh, ".lzh", {"lzh", nullptr}, nullptr, false, false, true, false, false, nullptr, nullptr, nullptr, 0};
+const FormatRow kTarFormat = {Tar,  "",    {"tar", nullptr}, tar_detect, false, false, true, false, true,
                               &kTarOps, nullptr, tar_resync, 0};
 
 // In the order of the kinds; detection tries the rows in this order.

@@ -39,6 +39,9 @@ const int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 void install_interrupt_handler() {
   struct sigaction action {};
   action.sa_handler = on_interrupt;
+  // A signal held while a file is made returns to the call it interrupted,
+  // which then goes on rather than failing half done.
+  action.sa_flags = SA_RESTART;
   sigemptyset(&action.sa_mask);
   for (int signal : kEndingSignals) sigaddset(&action.sa_mask, signal);
   for (int signal : kEndingSignals) sigaction(signal, &action, nullptr);

@@ -23,25 +23,9 @@ using e2e::contains;
 using e2e::RunResult;
 using e2e::Sandbox;
 
-std::map<std::string, std::string>* collected = nullptr;
-size_t rootLength = 0;
+using e2e::files_below;
 
-std::map<std::string, std::string> files_below(const std::string& root) {
-  std::map<std::string, std::string> files;
-  collected = &files;
-  rootLength = root.size() + 1;
-  nftw(root.c_str(),
-       [](const char* path, const struct stat* st, int, struct FTW*) {
-         if (S_ISREG(st->st_mode)) (*collected)[std::string(path).substr(rootLength)] = Sandbox::read_whole(path);
-         return 0;
-       },
-       16, FTW_PHYS);
-  return files;
-}
-
-std::string fixture(const std::string& name) {
-  return Sandbox::read_whole((std::string(KVX_FIXTURES) + "/zip/" + name).c_str());
-}
+std::string fixture(const std::string& name) { return e2e::fixture("zip", name); }
 
 struct PeerCase {
   const char* file;

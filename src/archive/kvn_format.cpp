@@ -203,7 +203,7 @@ int read_global_header(ArchiveFile* archive) {
         // over members (their headers hold zeros and the entry magic) is
         // damage: reported, and the members are searched for after the length.
         if (got != int(n) || memchr(text, '\0', n - 1) != nullptr) {
-          report_error_because(kDamagedComment, archive->path ? archive->path->full_path() : "", nullptr);
+          report_error_with(kDamagedComment, archive->path ? archive->path->full_path() : "");
           free(archive->comment);
           archive->comment = nullptr;
           io_seek(f, textStart, 0);

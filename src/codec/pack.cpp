@@ -86,9 +86,7 @@ uint32_t store_member(IoFile* input, IoFile* archive, int memoryMode, unsigned c
       int got = io_read(input, piece, want);
       if (got < 0) got = 0;
       left -= got;
-      int placed = 0;
-      for (int i = 0; i < got; i++)
-        if (piece[i] != '\r') piece[placed++] = piece[i];
+      const int placed = drop_carriage_returns(piece, got);
       transfer.checkUpdate(piece, placed);
       if (io_write(archive, piece, placed) != placed) break;
       if (got < want) {

@@ -7,13 +7,12 @@
 #include "archive/dos_time.h"
 #include "archive/member.h"
 #include "codec/common/transfer.h"
+#include "formats/signature_scan.h"
 #include "platform/paths.h"
 
 namespace {
 
 constexpr int kScanLimit = 32768;   // the first header must start within this many bytes
-constexpr int kScanPiece = 2048;    // bytes read per step of the scan
-constexpr int kScanOverlap = 16;    // the steps overlap by this much
 constexpr int kMaxBasicHeader = 2600;
 constexpr int kFirstPart = 30;      // the fixed fields every arj writes
 
@@ -73,8 +72,10 @@ void take_text(const Header& h, int& at, char* out) {
   at++;
 }
 
-// Whether a valid header (id, size and CRC) starts at offset.
-bool header_at(IoFile* f, int64_t offset) {
+// Whether a valid header (id, size and CRC) starts at offset. A header id
+// alone is two bytes anything may hold: the header must hold too.
+bool arj_header_at(IoFile* f, const unsigned char* piece, int64_t offset) {
+  if (piece[0] != 0x60 || piece[1] != 0xEA) return false;
   static Header h;
   if (io_seek(f, offset, 0) < 0) return false;
   const int result = read_header(f, h);
@@ -87,35 +88,14 @@ bool header_at(IoFile* f, int64_t offset) {
 const FormatOps kArjOps = {arj_open, arj_next, unpack_member, crc32_update, refuse_build_header, refuse_write_global};
 
 int arj_open(ArchiveFile* archive) {
-  IoFile* f = archive->file;
-  unsigned char piece[kScanPiece];
-  for (int64_t offset = 0; offset < kScanLimit; offset += kScanPiece - kScanOverlap) {
-    if (io_seek(f, offset, 0) < 0) break;
-    int got = io_read(f, piece, kScanPiece);
-    if (got <= 0) break;
-    for (int i = 0; i + 1 < got && offset + i < kScanLimit; i++) {
-      if (piece[i] != 0x60 || piece[i + 1] != 0xEA) continue;
-      // A header id alone is two bytes anything may hold: the header must hold too.
-      if (header_at(f, offset + i)) {
-        archive->globalFlags = 0;
-        archive->prefixLength = offset + i;
-        return 0;
-      }
-    }
-  }
-  return 1;
+  const int64_t at = find_header(archive->file, 0, kScanLimit, 2, arj_header_at);
+  if (at < 0) return 1;
+  archive->globalFlags = 0;
+  archive->prefixLength = at;
+  return 0;
 }
 
-int64_t arj_resync(IoFile* f, int64_t from) {
-  unsigned char piece[kScanPiece];
-  for (int64_t offset = from; io_seek(f, offset, 0) >= 0; offset += kScanPiece - 1) {
-    int got = io_read(f, piece, kScanPiece);
-    if (got < 2) return -1;
-    for (int i = 0; i + 1 < got; i++)
-      if (piece[i] == 0x60 && piece[i + 1] == 0xEA && header_at(f, offset + i)) return offset + i;
-  }
-  return -1;
-}
+int64_t arj_resync(IoFile* f, int64_t from) { return find_header(f, from, INT64_MAX, 2, arj_header_at); }
 
 int arj_next(ArchiveFile* archive) {
   IoFile* f = archive->file;

@@ -9,13 +9,12 @@
 
 #include "codec/common/transfer.h"
 #include "formats/inflate.h"
+#include "formats/signature_scan.h"
 #include "platform/console.h"
 
 namespace {
 
 constexpr int kScanLimit = 32768;
-constexpr int kScanPiece = 2048;
-constexpr int kScanOverlap = 16;
 constexpr int kEndRecordSearch = 65536 + 22;  // the end record lies within this many bytes of the end
 
 constexpr unsigned kEncrypted = 0x0001;
@@ -77,34 +76,20 @@ const FormatOps kZipOps = {zip_open, zip_next, zip_extract, crc32_update, refuse
 int zip_open(ArchiveFile* archive) {
   IoFile* f = archive->file;
   read_central(f);
-  unsigned char piece[kScanPiece];
-  for (int64_t offset = 0; offset < kScanLimit; offset += kScanPiece - kScanOverlap) {
-    if (io_seek(f, offset, 0) < 0) break;
-    int got = io_read(f, piece, kScanPiece);
-    if (got <= 0) break;
-    for (int i = 0; i + 4 <= got && offset + i < kScanLimit; i++)
-      if (signature_at(piece + i, 3, 4)) {
-        io_seek(f, offset + i, 0);
-        archive->globalFlags = 0;
-        archive->prefixLength = offset + i;
-        return 0;
-      }
-  }
-  return 1;
+  const int64_t at = find_header(f, 0, kScanLimit, 4, [](IoFile*, const unsigned char* p, int64_t) {
+    return signature_at(p, 3, 4);
+  });
+  if (at < 0) return 1;
+  archive->globalFlags = 0;
+  archive->prefixLength = at;
+  return 0;
 }
 
+// The next local header, or the central directory that ends the walk.
 int64_t zip_resync(IoFile* f, int64_t from) {
-  unsigned char piece[kScanPiece];
-  for (int64_t offset = from; io_seek(f, offset, 0) >= 0; offset += kScanPiece - 3) {
-    int got = io_read(f, piece, kScanPiece);
-    if (got < 4) return -1;
-    for (int i = 0; i + 4 <= got; i++)
-      if (signature_at(piece + i, 3, 4) || signature_at(piece + i, 1, 2)) {
-        io_seek(f, offset + i, 0);
-        return offset + i;
-      }
-  }
-  return -1;
+  return find_header(f, from, INT64_MAX, 4, [](IoFile*, const unsigned char* p, int64_t) {
+    return signature_at(p, 3, 4) || signature_at(p, 1, 2);
+  });
 }
 
 int zip_next(ArchiveFile* archive) {

@@ -213,6 +213,13 @@ uint32_t check_region(IoFile* source, int64_t count) {
   return transfer.checkRegister;
 }
 
+int drop_carriage_returns(unsigned char* bytes, int count) {
+  int placed = 0;
+  for (int i = 0; i < count; i++)
+    if (bytes[i] != '\r') bytes[placed++] = bytes[i];
+  return placed;
+}
+
 void copy_stored(uint32_t size) {
   while (size > 0) {
     int want = size < static_cast<uint32_t>(kStoredPiece) ? static_cast<int>(size) : kStoredPiece;
@@ -237,11 +244,7 @@ int read_member_input(void* buffer, int wanted) {
     transfer.inputRemaining -= got;
     int placed = got;
     if (transfer.inputChecked) {
-      if (transfer.textMode) {
-        placed = 0;
-        for (int i = 0; i < got; i++)
-          if (bytes[i] != '\r') bytes[placed++] = bytes[i];
-      }
+      if (transfer.textMode) placed = drop_carriage_returns(bytes, got);
       transfer.checkUpdate(bytes, placed);
       transfer.inputCount += static_cast<uint32_t>(placed);
       if (transfer.inputCount != 0 && progress_ticks() > 8) show_progress(transfer.inputCount);

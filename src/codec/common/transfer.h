@@ -97,6 +97,10 @@ uint32_t check_region(IoFile* source, int64_t count);
 // early at end of input or on a write failure.
 void copy_stored(uint32_t size);
 
+// Removes the carriage returns of bytes[0, count) in place, as text members
+// are stored; answers the bytes left.
+int drop_carriage_returns(unsigned char* bytes, int count);
+
 // ---- the member reader (source of every compressor) ----
 // Places up to `wanted` bytes from transfer.input into buffer; answers the number
 // placed, 0 only when the source gave nothing although budget remained (end of

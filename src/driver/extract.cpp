@@ -338,10 +338,14 @@ IoFile* create_output(const EntryInfo& entry, const PathName& output, const File
   if (known) status = *known;
   if (exists && (status.is_link() || (!laterPiece && status.is_regular() && status.nlink > 1))) path_unlink(output);
   IoFile* file = io_open(path, mode);
-  // A read-only file the user agreed to overwrite (one an earlier extraction
-  // made read-only, say) is replaced.
-  if (!file && errno == EACCES && exists && !laterPiece && status.is_regular() && path_unlink(output) == 0) {
-    file = io_open(path, mode);
+  // A read-only file is not in the way: one the user agreed to overwrite
+  // (an earlier extraction made it read-only, say) is replaced, and the
+  // earlier pieces of a read-only file take the next one; the member's own
+  // permissions are set again once it is written.
+  if (!file && errno == EACCES && exists && status.is_regular()) {
+    const bool reopen = laterPiece ? path_set_permissions(output, status.mode | FS_WRITABLE) == 0
+                                   : path_unlink(output) == 0;
+    if (reopen) file = io_open(path, mode);
   }
   if (!file && strcmp(output.name, ".") != 0 && make_parent_directories(path)) file = io_open(path, mode);
   if (!file) {

@@ -265,6 +265,25 @@ TEST(UnixMetadata, ReadOnlyFilesAreReplacedWhenOverwritten) {
   EXPECT_EQ(stat_of(box.path("out/ro.txt")).mode & 0777, 0444u);
 }
 
+// The later pieces of a read-only file split across volumes still go into it.
+TEST(UnixMetadata, AReadOnlyFileSplitAcrossVolumesComesBackWhole) {
+  Sandbox box;
+  const std::string data = e2e::noise(150000, 7);
+  box.write_file("big", data);
+  set_mode(box, "big", 0444);
+  ASSERT_EQ(box.run({"a", "-len", "-v50k", "arc", "big"}, "y\ny\ny\ny\n").status, 0);
+  ASSERT_TRUE(box.exists("arc.002"));
+  box.make_dir("out");
+  if (geteuid() == 0) {
+    for (const char* name : {"", "out", "arc.kvn", "arc.001", "arc.002"}) chmod(box.path(name).c_str(), 0777);
+    box.run_as = 65534;
+  }
+  RunResult r = box.run_in("out", {"x", "-len", "../arc"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(box.read_file("out/big"), data);
+  EXPECT_EQ(stat_of(box.path("out/big")).mode & 0777, 0444u);
+}
+
 // Directory members: made with paths, inside the safety rules; not made
 // without paths; a file where the directory belongs is reported and kept.
 TEST(DirectoryMembers, AreMadeWithPathsOnly) {

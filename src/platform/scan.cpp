@@ -374,8 +374,10 @@ int spec_add(FileSpecList& list, const PathName& spec, int flags) { return add_s
 int spec_found_count() { return foundOnDisk; }
 
 bool spec_matches(FileSpecList& list, const PathName& name) {
-  if (spec_excluded_below(name)) return false;
-  return spec_for_each(list, mark_match, const_cast<PathName*>(&name), SPEC_MATCHED, 0) > 0;
+  // The specifications an excluded member matches were not given in vain:
+  // they are marked all the same.
+  return spec_for_each(list, mark_match, const_cast<PathName*>(&name), SPEC_MATCHED, 0) > 0 &&
+         !spec_excluded_below(name);
 }
 
 bool spec_excluded(const PathName& path) {

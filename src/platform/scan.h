@@ -71,7 +71,7 @@ int path_match(const PathName* a, const PathName* pattern, int path_mode);
 // name: its whole path when the specification has a directory part or paths
 // are kept, else its name part. Every matching node is marked SPEC_MATCHED.
 // An empty list matches nothing, and an excluded name (spec_excluded_below)
-// matches nothing either.
+// matches nothing either, though the specifications it fits are marked.
 bool spec_matches(FileSpecList& list, const PathName& name);
 
 // Exclusions (platformSettings.exclusions): a pattern without a directory

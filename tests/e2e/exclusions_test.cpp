@@ -99,7 +99,10 @@ INSTANTIATE_TEST_SUITE_P(
         ExclusionCase{"e: a directory part matches the whole path, not the name",
                       {"e", "../arc", "-esub/a.txt"},
                       {"a.txt", "b.txt", "c.txt", "x"}},
-        ExclusionCase{"x: with a selection", {"x", "../arc", "*.txt", "-eb*"}, {"a.txt", "sub/a.txt", "sub/c.txt"}}));
+        ExclusionCase{"x: with a selection", {"x", "../arc", "*.txt", "-eb*"}, {"a.txt", "sub/a.txt", "sub/c.txt"}},
+        ExclusionCase{"x: a name given whose member is excluded is no error",
+                      {"x", "../arc", "sub/a.txt", "b.txt", "-esub"},
+                      {"b.txt"}}));
 
 TEST(ExcludedMembers, AreNotListedTestedPrintedOrDeleted) {
   Sandbox box;

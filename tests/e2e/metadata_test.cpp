@@ -78,32 +78,42 @@ std::map<std::string, Stat> tree_below(const std::string& root) {
   return tree;
 }
 
-// A tree holding every kind of mode and time a member must keep; directory
-// times are set last, as files written into them change them.
+// A file, or a directory when its path ends in "/", with its mode and time.
+struct Planted {
+  std::string path;
+  std::string content;
+  mode_t mode;
+  int64_t mtime;
+};
+
+// Plants the items in order; a directory comes after what it holds, since
+// writing into a directory changes its time (and a read-only one takes nothing).
+void plant(const Sandbox& box, const std::vector<Planted>& items) {
+  for (const Planted& item : items) {
+    std::string path = item.path;
+    if (path.back() == '/') {
+      path.pop_back();
+      box.make_dir(path);
+    } else {
+      box.write_file(path, item.content);
+    }
+    set_mode(box, path, item.mode);
+    set_time(box, path, item.mtime);
+  }
+}
+
+// Every kind of mode and time a member must keep.
 void make_tree(const Sandbox& box) {
-  box.write_file("src/run.sh", "#!/bin/sh\necho hi\n");
-  set_mode(box, "src/run.sh", 0755);
-  set_time(box, "src/run.sh", utc(2015, 3, 10, 14, 20, 7));   // an odd second
-  box.write_file("src/secret", "key");
-  set_mode(box, "src/secret", 0600);
-  set_time(box, "src/secret", utc(2040, 7, 14, 10, 20, 30));
-  box.write_file("src/readonly", "fixed");
-  set_mode(box, "src/readonly", 0444);
-  set_time(box, "src/readonly", utc(2100, 1, 1, 0, 0, 0));
-  box.write_file("src/old.txt", e2e::prose(3000));
-  set_time(box, "src/old.txt", utc(1975, 6, 1, 12, 0, 1));
-  box.write_file("src/private/note", "note");
-  set_mode(box, "src/private/note", 0640);
-  set_time(box, "src/private/note", utc(2001, 2, 3, 4, 5, 6));
-  box.write_file("src/sealed/inside", "sealed");
-  set_time(box, "src/sealed/inside", utc(1999, 12, 31, 23, 59, 59));
-  box.make_dir("src/empty");
-  set_mode(box, "src/private", 0700);
-  set_mode(box, "src/sealed", 0555);
-  set_time(box, "src/private", utc(2002, 2, 2, 2, 2, 3));
-  set_time(box, "src/sealed", utc(2038, 1, 19, 3, 14, 9));
-  set_time(box, "src/empty", utc(1980, 1, 1, 0, 0, 0));
-  set_time(box, "src", utc(2010, 5, 5, 5, 5, 5));
+  plant(box, {{"src/run.sh", "#!/bin/sh\necho hi\n", 0755, utc(2015, 3, 10, 14, 20, 7)},   // an odd second
+              {"src/secret", "key", 0600, utc(2040, 7, 14, 10, 20, 30)},
+              {"src/readonly", "fixed", 0444, utc(2100, 1, 1, 0, 0, 0)},
+              {"src/old.txt", e2e::prose(3000), 0644, utc(1975, 6, 1, 12, 0, 1)},
+              {"src/private/note", "note", 0640, utc(2001, 2, 3, 4, 5, 6)},
+              {"src/private/", "", 0700, utc(2002, 2, 2, 2, 2, 3)},
+              {"src/sealed/inside", "sealed", 0644, utc(1999, 12, 31, 23, 59, 59)},
+              {"src/sealed/", "", 0555, utc(2038, 1, 19, 3, 14, 9)},
+              {"src/empty/", "", 0755, utc(1980, 1, 1, 0, 0, 0)},
+              {"src/", "", 0755, utc(2010, 5, 5, 5, 5, 5)}});
 }
 
 TEST(UnixMetadata, ATreeComesBackWithItsModesAndExactTimes) {
@@ -128,17 +138,10 @@ TEST(UnixMetadata, ATreeComesBackWithItsModesAndExactTimes) {
 TEST(UnixMetadata, GoldenVerboseListingOfMembersFromFiles) {
   Sandbox box;
   box.set_env("TZ", "UTC");
-  box.write_file("tools/run.sh", "echo hi\n");
-  set_mode(box, "tools/run.sh", 0755);
-  set_time(box, "tools/run.sh", utc(2015, 3, 10, 14, 20, 7));
-  box.write_file("tools/key", "xyz");
-  set_mode(box, "tools/key", 0600);
-  set_time(box, "tools/key", utc(2040, 7, 14, 10, 20, 30));
-  box.write_file("tools/old", "xyz");
-  set_mode(box, "tools/old", 0644);
-  set_time(box, "tools/old", utc(1975, 6, 1, 12, 0, 0));
-  set_mode(box, "tools", 0700);
-  set_time(box, "tools", utc(2100, 1, 1, 0, 0, 0));
+  plant(box, {{"tools/run.sh", "echo hi\n", 0755, utc(2015, 3, 10, 14, 20, 7)},
+              {"tools/key", "xyz", 0600, utc(2040, 7, 14, 10, 20, 30)},
+              {"tools/old", "xyz", 0644, utc(1975, 6, 1, 12, 0, 0)},
+              {"tools/", "", 0700, utc(2100, 1, 1, 0, 0, 0)}});
   ASSERT_EQ(box.run({"a", "-len", "-r", "arc", "tools"}).status, 0);
   RunResult listed = box.run({"v", "-len", "arc"});
   const std::string rule = "- ---------- -------- -------- ------ -------- --------- ----- -------\n";

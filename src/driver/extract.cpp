@@ -5,14 +5,11 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "formats/format_table.h"
 #include "archive/dos_time.h"
@@ -22,6 +19,7 @@
 #include "driver/options.h"
 #include "driver/prompts.h"
 #include "platform/console.h"
+#include "platform/fatal.h"
 #include "platform/iofile.h"
 #include "platform/os.h"
 
@@ -399,21 +397,42 @@ void set_time_and_attributes(const Attributes& a, const PathName& output) {
 // Directories made or met by directory members, with their attributes:
 // these are set when the extraction is over, since writing the files below
 // changes a directory's time and a read-only directory could not take them.
-std::vector<std::pair<std::string, Attributes>> unfinishedDirectories;
+struct UnfinishedDirectory {
+  char* path;   // malloc'd
+  Attributes attributes;
+};
+UnfinishedDirectory* unfinishedDirectories = nullptr;
+size_t unfinishedCount = 0;
+size_t unfinishedCapacity = 0;
 
-// Deepest first (a path sorts after the directories that hold it); a name
-// that is no longer a directory is left alone.
+void remember_directory(const char* path, const Attributes& attributes) {
+  if (unfinishedCount == unfinishedCapacity) {
+    const size_t capacity = unfinishedCapacity ? 2 * unfinishedCapacity : 64;
+    void* grown = realloc(unfinishedDirectories, capacity * sizeof *unfinishedDirectories);
+    if (!grown) fatal_error(message_text(MSG_NO_MEMORY));
+    unfinishedDirectories = static_cast<UnfinishedDirectory*>(grown);
+    unfinishedCapacity = capacity;
+  }
+  char* copy = str_dup(path);
+  if (!copy) fatal_error(message_text(MSG_NO_MEMORY));
+  unfinishedDirectories[unfinishedCount++] = UnfinishedDirectory{copy, attributes};
+}
+
+// Deepest first: a path sorts after the directories that hold it, so the
+// order is by path, backwards. A name that is no longer a directory is left alone.
 void finish_directories() {
-  std::sort(unfinishedDirectories.begin(), unfinishedDirectories.end(),
-            [](const auto& a, const auto& b) { return a.first > b.first; });
-  for (const auto& directory : unfinishedDirectories) {
-    PathName path(directory.first.c_str());
+  qsort(unfinishedDirectories, unfinishedCount, sizeof *unfinishedDirectories, [](const void* a, const void* b) {
+    return strcmp(static_cast<const UnfinishedDirectory*>(b)->path, static_cast<const UnfinishedDirectory*>(a)->path);
+  });
+  for (size_t i = 0; i < unfinishedCount; ++i) {
+    PathName path(unfinishedDirectories[i].path);
     FileStatus status;
     if (!path.refused && path_lstat(path, status) == 0 && status.is_directory()) {
-      set_time_and_attributes(directory.second, path);
+      set_time_and_attributes(unfinishedDirectories[i].attributes, path);
     }
+    free(unfinishedDirectories[i].path);
   }
-  unfinishedDirectories.clear();
+  unfinishedCount = 0;
 }
 
 // A directory member with paths kept: the directory is made (with the
@@ -441,7 +460,7 @@ void extract_directory_member(const EntryInfo& entry, const PathName& output) {
   }
   print_action_with(entry.name, ActionKind::Extract, "  ");
   print_text(message_text(MSG_OK));
-  unfinishedDirectories.emplace_back(path, attributes_of(entry));
+  remember_directory(path, attributes_of(entry));
 }
 
 // Writes the member into its output file and finishes it: times and

@@ -421,6 +421,7 @@ void remember_directory(const char* path, const Attributes& attributes) {
 // Deepest first: a path sorts after the directories that hold it, so the
 // order is by path, backwards. A name that is no longer a directory is left alone.
 void finish_directories() {
+  if (unfinishedCount == 0) return;
   qsort(unfinishedDirectories, unfinishedCount, sizeof *unfinishedDirectories, [](const void* a, const void* b) {
     return strcmp(static_cast<const UnfinishedDirectory*>(b)->path, static_cast<const UnfinishedDirectory*>(a)->path);
   });

@@ -386,6 +386,8 @@ void parse_switch(const char* text) {
       options.moveFiles = 1;
       break;
     case 'n':
+      options.restoreOwners = 1;
+      break;
     case 'p':
       break;
     case 'o':

@@ -36,9 +36,11 @@ say() { printf '%s\n' "$*" >&2; }
 # may (root), otherwise the rows that need it report "unavailable".
 need_tools() {
   local missing=() pkg tool
-  for pkg in time gzip arj zip unzip tar; do
+  for pkg in time gzip arj zip unzip tar bzip2 xz-utils p7zip-full; do
     tool=$pkg
     [[ $pkg == time ]] && tool=/usr/bin/time   # not the shell keyword
+    [[ $pkg == xz-utils ]] && tool=xz
+    [[ $pkg == p7zip-full ]] && tool=7z
     command -v "$tool" >/dev/null 2>&1 || missing+=("$pkg")
   done
   ((${#missing[@]})) || return 0
@@ -155,11 +157,12 @@ peak() { local n=${JOB_OF[$1]:-}; [[ -n $n && -z ${FAILED[n]} ]] && echo "${PEAK
 failure() { local n=${JOB_OF[$1]:-}; [[ -n $n ]] && echo "${FAILED[n]}" || echo "not run"; }
 
 # ---- codec level ----------------------------------------------------------
-# The engines come from the bench program's table: a name and a row label each.
-ENGINES=()
+# The engines come from the bench program's table: a name, a row label and
+# the table it belongs to (the default method's, or the context models').
+ENGINES=() CONTEXT_ENGINES=()
 declare -A LABEL=()
-while IFS=$'\t' read -r name label; do
-  ENGINES+=("$name")
+while IFS=$'\t' read -r name label table; do
+  if [[ $table == context ]]; then CONTEXT_ENGINES+=("$name"); else ENGINES+=("$name"); fi
   LABEL[$name]=$label
 done < <("$CODEC" engines)
 REPORT=()   # lines of the finished table
@@ -287,6 +290,79 @@ codec_table() {
 verdict() {  # hundredths, limit in hundredths
   [[ $1 =~ ^[0-9]+$ ]] || { echo "not measured"; return; }
   ((10#$1 <= $2)) && echo met || echo "NOT met"
+}
+
+# ---- context models -------------------------------------------------------
+# The high method and method five next to bzip2 -9, xz -6 and 7z's PPMd of
+# order 5; every time is also compared with bzip2 -9 packing, the goal.
+context_file() {  # file name in the corpus
+  local f=$1 in=$CORPUS/$1 dir=$WORK/context-$1 e packs=() tests=()
+  mkdir -p "$dir"
+  for e in "${CONTEXT_ENGINES[@]}"; do
+    add_job "$f kvx pack $e" "" "$dir" /dev/null "$CODEC" pack "$e" "$in" "$dir/kvx$e.bin"
+    add_job "$f kvx test $e" "" "$dir" /dev/null "$CODEC" test "$e" "$dir/kvx$e.bin"
+    packs+=("${JOB_OF[$f kvx pack $e]}") tests+=("${JOB_OF[$f kvx test $e]}")
+  done
+  if have bzip2; then
+    add_job "$f bzip2 -9" "" "$dir" "$dir/b9.bz2" bzip2 -9 -c "$in"
+    add_job "$f bzip2 -dc" "" "$dir" /dev/null bzip2 -dc "$dir/b9.bz2"
+    packs+=("${JOB_OF[$f bzip2 -9]}") tests+=("${JOB_OF[$f bzip2 -dc]}")
+  fi
+  if have xz; then
+    add_job "$f xz -6" "" "$dir" "$dir/x6.xz" xz -6 -c "$in"
+    add_job "$f xz -dc" "" "$dir" /dev/null xz -dc "$dir/x6.xz"
+    packs+=("${JOB_OF[$f xz -6]}") tests+=("${JOB_OF[$f xz -dc]}")
+  fi
+  if have 7z; then
+    add_job "$f 7z ppmd" "rm -f $(q "$dir/p5.7z")" "$dir" /dev/null 7z a -m0=PPMd:o=5 -mmt=1 "$dir/p5.7z" "$in"
+    add_job "$f 7z t" "" "$dir" /dev/null 7z t "$dir/p5.7z"
+    packs+=("${JOB_OF[$f 7z ppmd]}") tests+=("${JOB_OF[$f 7z t]}")
+  fi
+  say "$f: context models packing, $RUNS rounds"
+  run_rounds "${packs[@]}"
+  say "$f: context models unpacking, $RUNS rounds"
+  run_rounds "${tests[@]}"
+  for e in "${CONTEXT_ENGINES[@]}"; do
+    local n=${JOB_OF[$f kvx pack $e]}
+    [[ -z ${FAILED[n]} ]] || continue
+    if ! "$CODEC" unpack "$e" "$dir/kvx$e.bin" "$dir/back" || ! cmp -s "$dir/back" "$in"; then
+      FAILED[n]="round trip differs"
+    fi
+    rm -f "$dir/back"
+  done
+
+  local original size label bz worst=0
+  original=$(size_of "$in")
+  bz=$(med "$f bzip2 -9")
+  REPORT+=("" "== $f, $original bytes: context models, median of $RUNS runs (/bz2 = time / bzip2 -9 packing)")
+  REPORT+=("$(printf '%-22s %9s %6s %9s %6s %6s %9s %6s %6s %8s %8s' engine size '%' 'pack ms' 'MB/s' '/bz2' \
+    'unpk ms' 'MB/s' '/bz2' 'pack KB' 'unpk KB')")
+  context_row() {  # label size pack-job unpack-job
+    local why pm tm
+    why=$(failure "$3")
+    [[ -n $why ]] || why=$(failure "$4")
+    if [[ -n $why ]]; then
+      REPORT+=("$(printf '%-22s unavailable: %s' "$1" "$why")")
+      return
+    fi
+    pm=$(med "$3") tm=$(med "$4")
+    REPORT+=("$(printf '%-22s %9s %6s %9s %6s %6s %9s %6s %6s %8s %8s' "$1" "$2" "$(percent "$2" "$original")" \
+      "$(ms "$pm")" "$(ratio "$original" "$pm")" "$(ratio "$pm" "$bz")" \
+      "$(ms "$tm")" "$(ratio "$original" "$tm")" "$(ratio "$tm" "$bz")" "$(peak "$3")" "$(peak "$4")")")
+    note_kvx_peak "$1" "$3" "$4"
+  }
+  for e in "${CONTEXT_ENGINES[@]}"; do
+    size=$("$CODEC" size "$dir/kvx$e.bin" 2>/dev/null)
+    context_row "${LABEL[$e]}" "${size:-0}" "$f kvx pack $e" "$f kvx test $e"
+    local r
+    for r in "$(ratio "$(med "$f kvx pack $e")" "$bz")" "$(ratio "$(med "$f kvx test $e")" "$bz")"; do
+      if [[ $r != - ]] && ((10#${r/./} > worst)); then worst=$((10#${r/./})); fi
+    done
+  done
+  context_row "bzip2 -9 / -dc" "$(size_of "$dir/b9.bz2")" "$f bzip2 -9" "$f bzip2 -dc"
+  context_row "xz -6 / -dc" "$(size_of "$dir/x6.xz")" "$f xz -6" "$f xz -dc"
+  context_row "7z PPMd o=5 / t" "$(size_of "$dir/p5.7z")" "$f 7z ppmd" "$f 7z t"
+  GOALS+=("$f: slowest context-model time = $(ratio "$worst" 100) x bzip2 -9 packing   goal <= 1.00: $(verdict "$worst" 100)")
 }
 
 # ---- commands level -------------------------------------------------------
@@ -425,6 +501,7 @@ cd "$WORK" || exit 1
 add_job "start" "" "$WORK" /dev/null true
 run_rounds "${JOB_OF[start]}"
 for f in "${FILES[@]}"; do codec_file "$f"; done
+for f in "${FILES[@]}"; do context_file "$f"; done
 commands_level
 tar_level
 

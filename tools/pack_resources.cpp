@@ -20,6 +20,7 @@
 #include "archive/kvn_format.h"
 #include "codec/pack.h"
 #include "driver/options.h"
+#include "platform/console.h"
 #include "platform/iofile.h"
 #include "platform/os.h"
 #include "platform/paths.h"
@@ -106,15 +107,15 @@ bool add_member(ArchiveFile* archive, const char* dir, const Member& member) {
   int64_t packed = 0;
   uint32_t crc;
   if (member.stored) {
-    crc = store_member(input, out, 0, nullptr, 0, status.size, &unpacked, &packed, nullptr);
+    crc = store_member(input, out, 0, nullptr, 0, status.size, &unpacked, &packed);
   } else {
-    crc = pack_member(input, out, 0, status.size, &unpacked, &packed, nullptr);
+    crc = pack_member(input, out, 0, status.size, &unpacked, &packed);
     if (packed >= unpacked) {  // did not shrink: keep it stored instead
       entry.flags |= ENTRY_STORED;
       io_seek(input, 0, 0);
       io_seek(out, dataPos, 0);
       io_truncate(out, dataPos);
-      crc = store_member(input, out, 0, nullptr, 0, status.size, &unpacked, &packed, nullptr);
+      crc = store_member(input, out, 0, nullptr, 0, status.size, &unpacked, &packed);
     }
   }
   io_close(input);
@@ -138,6 +139,7 @@ bool add_member(ArchiveFile* archive, const char* dir, const Member& member) {
 }
 
 int pack(const char* output, const char* dir) {
+  console_init();
   codec_buffers_alloc();
   transfer.inputChecked = 1;  // the member reader computes the data check while packing
   PathName outputPath(output);

@@ -145,8 +145,7 @@ class RoundTripTest : public testing::Test {
     IoFile* input = io_open(in.c_str(), IO_MODE_READ);
     EXPECT_NE(input, nullptr);
     Packed p;
-    p.crc = pack_member(input, archive, 0, static_cast<int32_t>(data.size()), &p.unpacked,
-                        &p.packed, nullptr);
+    p.crc = pack_member(input, archive, 0, static_cast<int32_t>(data.size()), &p.unpacked, &p.packed);
     io_close(input);
     return p;
   }
@@ -235,7 +234,7 @@ TEST_F(RoundTripTest, MemoryModeCoversExactlyTheBytesItCoded) {
     IoFile* input = io_open(in.c_str(), IO_MODE_READ);
     ASSERT_NE(input, nullptr);
     Packed p;
-    p.crc = pack_member(input, nullptr, 1, budget, &p.unpacked, &p.packed, nullptr);
+    p.crc = pack_member(input, nullptr, 1, budget, &p.unpacked, &p.packed);
     io_close(input);
     ASSERT_GT(p.unpacked, 0);
     ASSERT_LE(p.unpacked, budget);

@@ -11,14 +11,7 @@ uint32_t pack_member(IoFile* input, IoFile* archive, int memoryMode, int64_t siz
                      int64_t* unpackedSize, int64_t* packedSize) {
   *unpackedSize = 0;
   *packedSize = 0;
-  // A method this build cannot pack is refused rather than a member written
-  // whose flags would name a method it was not packed with.
   const MethodRow& method = method_for_packing();
-  if (method.pack == nullptr) {
-    report_error(message_text(MSG_BAD_METHOD));
-    return 0;
-  }
-
   const int64_t inputStart = io_tell(input);
   check_start();
   transfer.expectedTotal = static_cast<uint32_t>(size);  // 100 % of the progress figure

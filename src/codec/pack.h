@@ -18,8 +18,6 @@ void codec_buffers_alloc();
 // Sets *unpackedSize to the input bytes the coded data stands for (after
 // text conversion) and *packedSize to the coded bytes.
 // Returns the finished check value of those input bytes.
-// A method that this build cannot pack is reported as a counted error; then
-// nothing is written, both sizes are 0 and the result is 0.
 uint32_t pack_member(IoFile* input, IoFile* archive, int memoryMode, int64_t size,
                      int64_t* unpackedSize, int64_t* packedSize);
 

@@ -567,24 +567,4 @@ TEST_F(PackTest, StoreCopiesUnchanged) {
   EXPECT_EQ(0, memcmp(codec_memory_buffer(), data.data(), 1234));
 }
 
-TEST_F(PackTest, ContextMethodsAreRefusedWithoutWriting) {
-  for (int which = 0; which < 2; which++) {
-    codecSettings = CodecSettings{};
-    if (which == 0) codecSettings.highMethodOrder = 5;
-    else codecSettings.methodFive = 1;
-    IoFile* in = input_of(text_sample(100, 1));
-    IoFile* arc = io_open(path("arc").c_str(), IO_MODE_CREATE);
-    int errors = error_count();
-    int64_t unpacked = -1, packed = -1;
-    pack_member(in, arc, 0, 100, &unpacked, &packed);
-    EXPECT_EQ(error_count(), errors + 1);
-    EXPECT_EQ(unpacked, 0);
-    EXPECT_EQ(packed, 0);
-    EXPECT_EQ(io_tell(arc), 0);
-    EXPECT_EQ(io_tell(in), 0);
-    io_close(arc);
-    io_close(in);
-  }
-}
-
 }  // namespace

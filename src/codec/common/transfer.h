@@ -110,6 +110,11 @@ int drop_carriage_returns(unsigned char* bytes, int count);
 int read_member_input(void* buffer, int wanted);
 
 // ---- the output sink (way out of every decoder) ----
+// Results of a member decoder.
+constexpr int UNPACK_DONE = 0;
+constexpr int UNPACK_CORRUPT = 1;       // damaged data, reported by the decoder
+constexpr int UNPACK_WRITE_FAILED = 2;  // the output sink failed and reported it
+
 // Writes buffer[from, to) to transfer.output (if any) in pieces of at most 32768
 // (text members too: their LF line ends are native here), and redraws the
 // progress figure. Answers 0,

@@ -207,9 +207,10 @@ class Sandbox {
   // Runs the sandbox's kvx in the sandbox directory with a terminal (a
   // pseudo-terminal without echo and without output processing, so "\n"
   // stays "\n") as its standard input, output and error, as a person at a
-  // console would. After each piece of output, watch is called with kvx's
-  // process id and the screen's bytes so far; what it answers is typed on
-  // the terminal. out holds the screen's bytes; err stays empty.
+  // console would. After each piece of output, and every few milliseconds
+  // while there is none, watch is called with kvx's process id and the
+  // screen's bytes so far; what it answers is typed on the terminal. out
+  // holds the screen's bytes; err stays empty.
   using TerminalWatch = std::function<std::string(pid_t, const std::string&)>;
   RunResult run_on_terminal(const std::vector<std::string>& args, const TerminalWatch& watch,
                             int timeoutSeconds = 60) const {
@@ -250,13 +251,14 @@ class Sandbox {
         break;
       }
       pollfd fd{master, POLLIN, 0};
-      if (poll(&fd, 1, 5) < 0 && errno != EINTR) break;
-      if (fd.revents == 0) continue;
-      char chunk[4096];
-      ssize_t r = read(master, chunk, sizeof chunk);
-      if (r < 0 && errno == EINTR) continue;
-      if (r <= 0) break;  // every end of the terminal's other side is closed
-      result.out.append(chunk, static_cast<size_t>(r));
+      if (poll(&fd, 1, 2) < 0 && errno != EINTR) break;
+      if (fd.revents != 0) {
+        char chunk[4096];
+        ssize_t r = read(master, chunk, sizeof chunk);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) break;  // every end of the terminal's other side is closed
+        result.out.append(chunk, static_cast<size_t>(r));
+      }
       const std::string typed = watch(pid, result.out);
       if (!typed.empty() && write(master, typed.data(), typed.size()) < 0) break;
     }

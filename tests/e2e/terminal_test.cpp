@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <regex>
 #include <string>
 #include <vector>
@@ -119,43 +120,62 @@ TEST(RedirectedOutput, NothingPauses) {
 
 // ------------------------------------------------------------- terminal
 
-// Under a terminal the figure moves while a file is added. kvx is held
-// (SIGSTOP) for more than a second twice while it packs, so that the clock of
-// whole seconds lets it redraw the figure each time it goes on.
+// The percentages drawn on the line of the member being added, in order.
+std::vector<int> figures_of(const std::string& screen, const std::string& line) {
+  std::vector<int> shown;
+  const size_t at = screen.find(line);
+  if (at == std::string::npos) return shown;
+  const std::string rest = screen.substr(at);
+  const std::regex figure(" %(\\d\\d)\b\b\b\b");
+  for (std::sregex_iterator it(rest.begin(), rest.end(), figure), end; it != end; ++it)
+    shown.push_back(std::stoi((*it)[1]));
+  return shown;
+}
+
+// Under a terminal the figure moves while a file is added. The clock that
+// lets kvx redraw the figure counts whole seconds, so kvx is kept stopped
+// (SIGSTOP) and let go on for moments only, each after more than a second:
+// each moment of work then starts with a new figure. Stopped by default, it
+// cannot finish the file while this test waits for its turn.
 TEST(TerminalOutput, ProgressFigureMovesWhileAdding) {
+  using Clock = std::chrono::steady_clock;
+  const std::string line = "Adding     big\t  ";
   Sandbox box;
   box.write_file("kvx.ini", "-len\n");
   box.write_file("big", e2e::noise(4 << 20, 11));
-  int holds = 0;
-  size_t figuresSeen = 0;
-  auto hold = [](pid_t pid) {
-    kill(pid, SIGSTOP);
-    usleep(1200000);
-    kill(pid, SIGCONT);
-  };
+  enum { WAITING, STOPPED, RUNNING, DONE } state = WAITING;
+  Clock::time_point since;
+  int stops = 0;
   RunResult r = box.run_on_terminal({"a", "arc", "big"}, [&](pid_t pid, const std::string& screen) {
-    const size_t line = screen.find("Adding     big\t  ");
-    if (line == std::string::npos || holds >= 2) return std::string();
-    const size_t figures = static_cast<size_t>(count_of(screen.substr(line), "\b\b\b\b"));
-    if (holds == 0 || figures > figuresSeen) {
-      figuresSeen = figures;
-      hold(pid);
-      ++holds;
+    const auto now = Clock::now();
+    if (state == WAITING && contains(screen, line)) {
+      kill(pid, SIGSTOP);
+      state = STOPPED;
+      since = now;
+    } else if (state == STOPPED && now - since > std::chrono::milliseconds(1100)) {
+      kill(pid, SIGCONT);
+      state = RUNNING;
+      since = now;
+    } else if (state == RUNNING && now - since > std::chrono::milliseconds(10)) {
+      const std::vector<int> shown = figures_of(screen, line);
+      if ((!shown.empty() && shown.back() != shown.front()) || ++stops > 20) {
+        state = DONE;
+      } else {
+        kill(pid, SIGSTOP);
+        state = STOPPED;
+        since = now;
+      }
     }
     return std::string();
   });
   ASSERT_EQ(r.status, 0) << r.out;
-  EXPECT_EQ(holds, 2);
 
-  const std::string line = r.out.substr(r.out.find("Adding     big\t  "));
-  std::vector<int> shown;
-  const std::regex figure(" %(\\d\\d)\b\b\b\b");
-  for (std::sregex_iterator it(line.begin(), line.end(), figure), end; it != end; ++it)
-    shown.push_back(std::stoi((*it)[1]));
-  ASSERT_GE(shown.size(), 2u) << line;
-  for (size_t i = 1; i < shown.size(); ++i) EXPECT_GT(shown[i], shown[i - 1]) << line;
+  const std::vector<int> shown = figures_of(r.out, line);
+  ASSERT_GE(shown.size(), 2u) << r.out;
+  EXPECT_LT(shown.front(), shown.back()) << r.out;
+  for (size_t i = 1; i < shown.size(); ++i) EXPECT_GE(shown[i], shown[i - 1]) << r.out;
   // The result overwrites the last figure and ends the line.
-  EXPECT_TRUE(std::regex_search(line, std::regex("\b\b\b\b( 100|\\d\\d\\.\\d)%\n"))) << line;
+  EXPECT_TRUE(std::regex_search(r.out, std::regex("\b\b\b\b( 100|\\d\\d\\.\\d)%\n"))) << r.out;
 }
 
 // The help pauses on a terminal every 23 lines: Enter shows the next page,

@@ -82,6 +82,8 @@ bool add_member(ArchiveFile* archive, const char* dir, const Member& member) {
   EntryInfo& entry = archive->entry;
   clear_entry(entry);
   fill_entry_from_file(member.name, status, &entry);
+  // The help archive has fixed bytes: host 5, attribute 0, no Unix block.
+  entry.host = 5;
   entry.time = member.stored ? kOptionsTime : kHelpTime;
   if (member.stored) entry.flags |= ENTRY_STORED;
 

@@ -56,7 +56,7 @@ uint32_t store_member(IoFile* input, IoFile* archive, int memoryMode, unsigned c
     size = got;
     if (buffer == huffEncoder.out) huffEncoder.out_count = static_cast<uint32_t>(got);
   } else if (transfer.textMode) {
-    // The same bytes a packed text member stands for: carriage returns dropped.
+    // The same bytes a packed text member stands for: the CR of CR LF dropped.
     const int64_t archiveStart = io_tell(archive);
     unsigned char piece[32768];
     for (int64_t left = size; left > 0;) {
@@ -64,7 +64,7 @@ uint32_t store_member(IoFile* input, IoFile* archive, int memoryMode, unsigned c
       int got = io_read(input, piece, want);
       if (got < 0) got = 0;
       left -= got;
-      const int placed = drop_carriage_returns(piece, got);
+      const int placed = drop_carriage_returns(piece, got, byte_after_piece(input, piece, got, left));
       transfer.checkUpdate(piece, placed);
       if (io_write(archive, piece, placed) != placed) break;
       if (got < want) {

@@ -29,7 +29,7 @@ struct AddedFile {
   PathName path;   // as given in the file specifications
   int directory;   // a directory member was written for it
   int64_t size;    // status when it was added: a file changed since is kept
-  int mtime;
+  int64_t mtime;
 };
 
 namespace {
@@ -137,13 +137,17 @@ int64_t volume_limit() {
 int test_new_archive() {
   int errorsBefore = error_count();
   transfer.inputChecked = 0;
+  // Every member is tested, excluded names too.
   FileSpecList saved = driverState.fileSpecs;
+  FileSpecList exclusions = platformSettings.exclusions;
   driverState.fileSpecs = nullptr;
+  platformSettings.exclusions = nullptr;
   spec_add(driverState.fileSpecs, PathName("*"), SPEC_MATCH);
   options.command = Test;
   extract_archive(0);
   spec_clear(driverState.fileSpecs);
   driverState.fileSpecs = saved;
+  platformSettings.exclusions = exclusions;
   return error_count() - errorsBefore;
 }
 

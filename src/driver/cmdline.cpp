@@ -391,6 +391,8 @@ void parse_switch(const char* text) {
       options.moveFiles = 1;
       break;
     case 'n':
+      options.restoreOwners = 1;
+      break;
     case 'p':
       break;
     case 'o':

@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
 #include <new>
 
 #include "formats/format_table.h"
@@ -107,11 +106,14 @@ void choose_default_command() {
   }
 }
 
-bool is_excluded(const PathName& path) {
+// The exclusions of "-e" go to the scan, which applies them to every name
+// found on disk and every member.
+void take_exclusions() {
   for (int i = 0; i < options.exclusionCount; ++i) {
-    if (strcasecmp(path.name, options.exclusions[i]->name) == 0) return true;
+    if (spec_insert(platformSettings.exclusions, *options.exclusions[i], 0) != 0) {
+      fatal_error(message_text(MSG_NO_MEMORY));
+    }
   }
-  return false;
 }
 
 void build_file_specs() {
@@ -124,7 +126,7 @@ void build_file_specs() {
   }
   for (int i = 0; i < options.nameCount; ++i) {
     PathName spec(options.names[i]);
-    if (spec.refused || is_excluded(spec)) continue;
+    if (spec.refused || spec_excluded(spec)) continue;
     const int foundBefore = spec_found_count();
     spec_add(driverState.fileSpecs, spec, flags | SPEC_GIVEN | (options.nameTextFlags[i] ? SPEC_TEXT : 0));
     // A name given to be added that names nothing is not passed over in silence.
@@ -132,19 +134,15 @@ void build_file_specs() {
   }
 }
 
-// Drops the temporary names (compared by name alone) and the exclusions
-// (compared under the current path mode) from the file specifications.
-void remove_temporary_and_excluded_specs() {
-  if (driverState.usesTempArchive) {
-    const int pathMode = platformSettings.pathMode;
-    platformSettings.pathMode = 0;
-    spec_remove_matching(driverState.fileSpecs, *driverState.tempArchivePath);
-    spec_remove_matching(driverState.fileSpecs, *driverState.backupArchivePath);
-    platformSettings.pathMode = pathMode;
-  }
-  for (int i = 0; i < options.exclusionCount; ++i) {
-    spec_remove_matching(driverState.fileSpecs, *options.exclusions[i]);
-  }
+// Drops the temporary names (compared by name alone) from the file
+// specifications.
+void remove_temporary_specs() {
+  if (!driverState.usesTempArchive) return;
+  const int pathMode = platformSettings.pathMode;
+  platformSettings.pathMode = 0;
+  spec_remove_matching(driverState.fileSpecs, *driverState.tempArchivePath);
+  spec_remove_matching(driverState.fileSpecs, *driverState.backupArchivePath);
+  platformSettings.pathMode = pathMode;
 }
 
 // The archive and its temporary names are never file specifications of the
@@ -315,6 +313,7 @@ int kvx_main(int argc, char** argv) {
 
   take_output_directory();
   check_options();
+  take_exclusions();
   build_file_specs();
   if (command_is_modifying(options.command)) {
     driverState.usesTempArchive = 1;
@@ -323,7 +322,7 @@ int kvx_main(int argc, char** argv) {
   } else {
     driverState.usesTempArchive = 0;
   }
-  remove_temporary_and_excluded_specs();
+  remove_temporary_specs();
 
   if (driverState.archivePath->has_wildcards()) return run_wildcard_archives();
 

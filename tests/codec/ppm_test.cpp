@@ -134,6 +134,72 @@ struct Sample {
   bool shrinks;  // the methods make it smaller
 };
 
+// Drives one order-4 context of the high method's model far past the
+// arithmetic coder's limit of 16384. Each symbol y of 1..113 is followed by
+// the same four bytes, so the context of those four bytes (call it C) codes
+// every y, and above it the order-5 context of the symbol before them is
+// tried first. Where y is missing in that context, the escape excludes all it
+// holds and C counts y with only the missing symbols in view: each such
+// coding stays under the halving limit while C's whole sum keeps growing.
+// The walk steps w -> w + o through the symbols (113 is prime: every offset
+// cycles through all of them). Twice over, each symbol's context learns all
+// symbols but 18, which nearly fills the node pool. Then every round re-adds
+// those 18 in a star around each symbol, downwards, the order in which the
+// reclaim meets these contexts, and steps once along every remaining pair:
+// each re-add takes a node, and each reclaim frees just the 18 nodes re-added
+// to a context whose star came earlier, while the counts of the others stay
+// above theirs. C gains 113 x 18 per round, about 25000 after seven. A byte
+// never seen before then makes C the first context tried after a run of
+// finds, whose scale doubles that total. The steps before it are chosen so
+// that, unless the model rescales C first, the coder's range there leaves
+// the byte counted once in C an empty interval.
+Bytes overfull_context_sample() {
+  const uint8_t tail[4] = {0xF0, 0xF1, 0xF2, 0xF3};
+  const uint8_t rare = 0xE0;   // counted once in C, at the start
+  const uint8_t fresh = 0xD0;  // seen only at the end
+  const int symbols = 113;
+  const int holes = 18;  // symbols each context re-adds every round
+  Bytes out(tail, tail + 4);
+  auto put = [&](uint8_t y) {
+    out.push_back(y);
+    out.insert(out.end(), tail, tail + 4);
+  };
+  int w = 0;
+  auto step = [&](int offset) {
+    w = (w + offset) % symbols;
+    put(static_cast<uint8_t>(1 + w));
+  };
+  put(rare);
+  put(1);
+  for (int pass = 0; pass < 2; pass++) {
+    for (int i = 0; i < symbols; i++) {
+      step(0);
+      step(1);
+    }
+    for (int o = holes + 2; o < symbols; o++) {
+      for (int i = 0; i < symbols; i++) step(o);
+    }
+  }
+  for (int round = 0; round < 7; round++) {
+    for (int i = 0; i < symbols; i++) {
+      step(0);
+      for (int o = 2; o < holes + 2; o++) {
+        step(o);
+        step(symbols - o);
+      }
+      step(symbols - 1);
+    }
+    for (int i = 0; i < symbols; i++) step(1);
+    for (int o = holes + 2; o < symbols - holes - 1; o++) {
+      for (int i = 0; i < symbols; i++) step(o);
+    }
+  }
+  for (int i = 0; i < 10; i++) step(1);  // these set the coder's range at the end
+  put(fresh);
+  out.push_back(rare);
+  return out;
+}
+
 std::vector<Sample> round_trip_samples() {
   Bytes abra{'a', 'b', 'r', 'a', 'c', 'a', 'd', 'a', 'b', 'r', 'a'};
   return {
@@ -147,6 +213,7 @@ std::vector<Sample> round_trip_samples() {
       // Past the free nodes and the highest order's budget of both models.
       {"large mixed", mixed_sample(400000), true},
       {"large binary", binary_sample(260000), false},
+      {"one context counted past the coder's limit", overfull_context_sample(), true},
   };
 }
 

@@ -19,6 +19,7 @@
 #include "archive/resources.h"
 #include "driver/options.h"
 #include "e2e/e2e.h"
+#include "e2e/kvn_members.h"
 #include "support/kvn_builder.h"
 #include "platform/console.h"
 #include "platform/iofile.h"
@@ -140,6 +141,11 @@ TEST(HelpFromProgram, HelpArchiveIsTheFirstMagicInTheWindow) {
   for (const MemberSpan& m : walk_members(program.archive(), 0, &end)) names.push_back(m.name);
   EXPECT_EQ(names, (std::vector<std::string>{"kvx.ini", "first0.hlp", "first1.hlp", "first9.hlp",
                                               "full0.hlp", "full1.hlp"}));
+  // Its members keep their fixed bytes: host 5 and attribute 0, no Unix block.
+  for (const e2e::KvnMember& m : e2e::read_kvn(program.archive()).members) {
+    EXPECT_EQ(m.bytes.substr(8, 2), std::string("\x05\x00", 2)) << m.name;
+    EXPECT_EQ(m.flags & 0x0080, 0) << m.name;
+  }
 }
 
 struct HelpCase {

@@ -22,6 +22,15 @@ constexpr int kOutputPiece = 32768;               // largest piece the sink writ
 constexpr int kStoredPiece = 32768;
 unsigned char storedBuffer[kStoredPiece];
 
+// The next byte of source, which stays where it was; -1 at the end.
+int peek_byte(IoFile* source) {
+  const int64_t at = io_tell(source);
+  unsigned char c;
+  const bool got = io_read(source, &c, 1) == 1;
+  io_seek(source, at, 0);
+  return got ? c : -1;
+}
+
 // crcSlices[0] is the classic byte table; slice k advances a byte that lies k
 // positions further on, so eight bytes are folded in per step.
 uint32_t crcSlices[8][256];
@@ -190,7 +199,7 @@ uint32_t check_region(IoFile* source, int64_t count) {
   unsigned char piece[kRegionStep];
   transfer.checkRegister = 0xFFFFFFFFu;
   if (transfer.textMode) {
-    // Carriage returns are skipped and do not count towards count.
+    // The carriage returns of CR LF are skipped and do not count towards count.
     bool atEnd = false;
     while (count > 0 && !atEnd) {
       int placed = 0;
@@ -200,7 +209,8 @@ uint32_t check_region(IoFile* source, int64_t count) {
           atEnd = true;
           break;
         }
-        if (c != '\r') piece[placed++] = static_cast<unsigned char>(c);
+        if (c == '\r' && peek_byte(source) == '\n') continue;
+        piece[placed++] = static_cast<unsigned char>(c);
       }
       transfer.checkUpdate(piece, placed);
       count -= placed;
@@ -217,11 +227,18 @@ uint32_t check_region(IoFile* source, int64_t count) {
   return transfer.checkRegister;
 }
 
-int drop_carriage_returns(unsigned char* bytes, int count) {
+int drop_carriage_returns(unsigned char* bytes, int count, int next) {
   int placed = 0;
-  for (int i = 0; i < count; i++)
-    if (bytes[i] != '\r') bytes[placed++] = bytes[i];
+  for (int i = 0; i < count; i++) {
+    const int following = i + 1 < count ? bytes[i + 1] : next;
+    if (bytes[i] != '\r' || following != '\n') bytes[placed++] = bytes[i];
+  }
   return placed;
+}
+
+int byte_after_piece(IoFile* source, const unsigned char* piece, int count, int64_t left) {
+  if (count <= 0 || left <= 0 || piece[count - 1] != '\r') return -1;
+  return peek_byte(source);
 }
 
 void copy_stored(uint32_t size) {
@@ -248,7 +265,10 @@ int read_member_input(void* buffer, int wanted) {
     transfer.inputRemaining -= got;
     int placed = got;
     if (transfer.inputChecked) {
-      if (transfer.textMode) placed = drop_carriage_returns(bytes, got);
+      if (transfer.textMode) {
+        placed = drop_carriage_returns(bytes, got,
+                                       byte_after_piece(transfer.input, bytes, got, transfer.inputRemaining));
+      }
       transfer.checkUpdate(bytes, placed);
       transfer.inputCount += static_cast<uint32_t>(placed);
       if (transfer.inputCount != 0 && progress_ticks() > 8) show_progress(transfer.inputCount);

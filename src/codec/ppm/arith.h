@@ -19,7 +19,8 @@ struct ArithEncoder {
   uint32_t low;      // 16-bit register
   uint32_t high;     // 16-bit register
   uint32_t pending;  // deferred bits, each the opposite of the next bit sent
-  uint32_t bits;     // output accumulator: a leading 1 and up to 8 bits after it
+  uint64_t bits;     // output bits not yet written, the oldest first
+  int count;         // bits held in `bits` (below 8 between calls)
   IoFile* out;       // where finished bytes go
   int64_t written;   // bytes written since the start
 };
@@ -35,24 +36,38 @@ inline void arith_start_encoder(ArithEncoder& e, IoFile* out) {
   e.low = 0;
   e.high = 0xFFFF;
   e.pending = 0;
-  e.bits = 1;
+  e.bits = 0;
+  e.count = 0;
   e.out = out;
   e.written = 0;
 }
 
-inline void arith_put_bit(ArithEncoder& e, uint32_t bit) {
-  e.bits = e.bits << 1 | bit;
-  if (e.bits >= 0x100) {
-    io_put_byte(e.out, static_cast<int>(e.bits & 0xFF));
+// Appends the low n bits of value (n up to 32), most significant first, and
+// writes the bytes they complete.
+inline void arith_put_bits(ArithEncoder& e, uint32_t value, int n) {
+  e.bits = (e.bits << n) | value;
+  e.count += n;
+  while (e.count >= 8) {
+    e.count -= 8;
+    io_put_byte(e.out, static_cast<int>((e.bits >> e.count) & 0xFF));
     e.written += 1;
-    e.bits = 1;
   }
 }
 
 // A bit followed by the deferred bits, which are its opposite.
 inline void arith_send(ArithEncoder& e, uint32_t bit) {
-  arith_put_bit(e, bit);
-  for (; e.pending > 0; e.pending--) arith_put_bit(e, bit ^ 1);
+  arith_put_bits(e, bit, 1);
+  const uint32_t opposite = bit ? 0 : 0xFFFFFFFFu;
+  for (; e.pending >= 32; e.pending -= 32) arith_put_bits(e, opposite, 32);
+  if (e.pending > 0) arith_put_bits(e, opposite >> (32 - e.pending), static_cast<int>(e.pending));
+  e.pending = 0;
+}
+
+// The number of leading bits that low and high share (1..16), when their
+// top bits agree.
+inline int arith_settled_bits(uint32_t low, uint32_t high) {
+  const uint32_t differ = (low ^ high) << 16;
+  return differ == 0 ? 16 : __builtin_clz(differ);
 }
 
 // Narrows the interval to [lo, hi) of total and sends the bits that are settled.
@@ -62,17 +77,21 @@ inline void arith_encode(ArithEncoder& e, uint32_t lo, uint32_t hi, uint32_t tot
   e.low = (e.low + range * lo / total) & 0xFFFF;
   for (;;) {
     if (((e.low ^ e.high) & ARITH_HALF) == 0) {
+      // The leading bits both ends share are settled: the first takes the
+      // deferred bits with it, the rest go out as they are.
+      const int n = arith_settled_bits(e.low, e.high);
       arith_send(e, e.high >> 15);
+      if (n > 1) arith_put_bits(e, (e.high >> (16 - n)) & ((1u << (n - 1)) - 1), n - 1);
+      e.low = (e.low << n) & 0xFFFF;
+      e.high = ((e.high << n) | ((1u << n) - 1)) & 0xFFFF;
     } else if ((e.low & ARITH_QUARTER) && !(e.high & ARITH_QUARTER)) {
       // Straddling the middle: the next bit is not known yet.
       e.pending += 1;
-      e.low &= ARITH_QUARTER - 1;
-      e.high |= ARITH_QUARTER;
+      e.low = (e.low << 1) & (ARITH_HALF - 1);
+      e.high = ((e.high << 1) | 1 | ARITH_HALF) & 0xFFFF;
     } else {
       return;
     }
-    e.low = (e.low << 1) & 0xFFFF;
-    e.high = ((e.high << 1) | 1) & 0xFFFF;
   }
 }
 
@@ -81,19 +100,7 @@ inline void arith_encode(ArithEncoder& e, uint32_t lo, uint32_t hi, uint32_t tot
 inline void arith_flush(ArithEncoder& e) {
   e.pending += 1;
   arith_send(e, (e.low >> 14) & 1);
-  if (e.bits != 1) {
-    while (e.bits < 0x100) e.bits <<= 1;
-    io_put_byte(e.out, static_cast<int>(e.bits & 0xFF));
-    e.written += 1;
-    e.bits = 1;
-  }
-}
-
-inline uint32_t arith_next_bit(ArithDecoder& d) {
-  if (d.in.count < 1) bit_reader_fill(d.in);
-  const uint32_t bit = static_cast<uint32_t>(d.in.bits >> 63);
-  bit_skip(d.in, 1);
-  return bit;
+  if (e.count > 0) arith_put_bits(e, 0, 8 - e.count);
 }
 
 // Starts decoding at the current position of input, taking at most `limit`
@@ -102,8 +109,7 @@ inline void arith_start_decoder(ArithDecoder& d, IoFile* input, uint32_t limit) 
   bit_reader_start(d.in, input, limit);
   d.low = 0;
   d.high = 0xFFFF;
-  d.code = 0;
-  for (int i = 0; i < 16; i++) d.code = d.code << 1 | arith_next_bit(d);
+  d.code = bit_get(d.in, 16);
 }
 
 // The count within total that the stream's value falls on. A damaged stream
@@ -121,8 +127,9 @@ inline void arith_decode_update(ArithDecoder& d, uint32_t lo, uint32_t hi, uint3
   d.high = (d.low + range * hi / total - 1) & 0xFFFF;
   d.low = (d.low + range * lo / total) & 0xFFFF;
   for (;;) {
+    int n = 1;
     if (((d.low ^ d.high) & ARITH_HALF) == 0) {
-      // settled bit: shift
+      n = arith_settled_bits(d.low, d.high);
     } else if ((d.low & ARITH_QUARTER) && !(d.high & ARITH_QUARTER)) {
       d.code ^= ARITH_QUARTER;
       d.low &= ARITH_QUARTER - 1;
@@ -130,8 +137,10 @@ inline void arith_decode_update(ArithDecoder& d, uint32_t lo, uint32_t hi, uint3
     } else {
       return;
     }
-    d.low = (d.low << 1) & 0xFFFF;
-    d.high = ((d.high << 1) | 1) & 0xFFFF;
-    d.code = ((d.code << 1) | arith_next_bit(d)) & 0xFFFF;
+    if (d.in.count < n) bit_reader_fill(d.in);
+    d.low = (d.low << n) & 0xFFFF;
+    d.high = ((d.high << n) | ((1u << n) - 1)) & 0xFFFF;
+    d.code = ((d.code << n) | bit_peek(d.in, n)) & 0xFFFF;
+    bit_skip(d.in, n);
   }
 }

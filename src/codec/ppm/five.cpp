@@ -16,7 +16,8 @@ namespace {
 
 constexpr int CONTEXTS = 65536;
 constexpr int NODES = 131072;
-constexpr int HASH_SIZE = 65536;
+constexpr int HASH_SIZE = 65536;       // entries of the table of pseudo-random numbers
+constexpr uint32_t TABLE_SIZE = 1u << 17;  // the context table: half full at most
 constexpr int MAX_ORDER = 4;
 constexpr int ORDER4_BUDGET = 16384;
 constexpr uint8_t FREE_SLOT = 255;
@@ -31,21 +32,17 @@ constexpr uint8_t HEADER_BYTE = 1;
 
 struct Context {
   uint64_t key;      // order in the low byte, then the order-many preceding bytes (h0 first)
-  int32_t hashNext;  // next slot in the same hash chain, -1 at the end
   int32_t older;     // recency list, towards the least recently used slot
   int32_t newer;     // recency list, towards the most recently used slot
-  uint32_t bucket;   // the hash chain it is in
+  uint32_t home;     // its home entry in the context table
   uint32_t total;    // sum of the counts; below 8000 between updates
   uint8_t rare;      // symbols with a count below 3
   uint8_t distinct;  // symbols minus 1
   uint8_t tune;      // adaptive counter: a context whose finds keep falling short is rescaled
 };
 
-struct Node {
-  int32_t next;    // next node of the same context, -1 at the end
-  uint16_t count;  // at most the context's total
-  uint8_t symbol;
-};
+// Counts stay below 8000, the most a context's total reaches.
+using Node = SymbolNode;
 
 struct Visit {
   int32_t context;
@@ -56,7 +53,7 @@ struct Visit {
 struct FiveModel {
   Context context[CONTEXTS];
   Node node[NODES];  // node k < CONTEXTS is the first node of slot k
-  int32_t hashHead[HASH_SIZE];
+  uint64_t table[TABLE_SIZE];  // the contexts by key
   Recency recency;
   int32_t freeHead;  // free symbol nodes, chained through next
   int32_t reclaimCursor;
@@ -70,7 +67,7 @@ struct FiveModel {
   int visitCount;
   int searchOrder;
   uint64_t key[MAX_ORDER + 1];
-  uint32_t bucket[MAX_ORDER + 1];
+  uint32_t home[MAX_ORDER + 1];
 };
 
 FiveModel model;
@@ -97,11 +94,10 @@ const HashTable& hash_table() {
 
 void model_start() {
   FiveModel& m = model;
-  memset(m.hashHead, 0xFF, sizeof m.hashHead);
+  context_table_clear(m.table, TABLE_SIZE);
   m.maxOrder = MAX_ORDER;
   for (int32_t s = 0; s < CONTEXTS; s++) {
     m.context[s].key = FREE_SLOT;
-    m.context[s].hashNext = -1;
     m.node[s] = Node{-1, 0, 0};
   }
   memcpy(m.bias, BIAS_START, sizeof m.bias);
@@ -120,9 +116,14 @@ void begin_symbol() {
   FiveModel& m = model;
   const uint16_t* t = hash_table().entry;
   history_keys(m.history, MAX_ORDER, m.key);
-  m.bucket[0] = 0;
-  m.bucket[1] = t[m.history[0]];
-  for (int k = 2; k <= MAX_ORDER; k++) m.bucket[k] = t[(m.history[k - 1] + m.bucket[k - 1]) & 0xFFFF];
+  // The hash of order k continues the one of order k - 1 through the table;
+  // it picks one of the two halves of the context table by the order.
+  uint32_t hash = 0;
+  for (int k = 0; k <= MAX_ORDER; k++) {
+    if (k > 0) hash = t[(m.history[k - 1] + hash) & 0xFFFF];
+    m.home[k] = hash << 1 | (k & 1);
+    __builtin_prefetch(&m.table[m.home[k]]);
+  }
   exclusions_clear(m.excluded);
   m.searchOrder = MAX_ORDER + 1;
   m.visitCount = 0;
@@ -130,7 +131,7 @@ void begin_symbol() {
 
 int32_t five_find_context() {
   FiveModel& m = model;
-  return find_context(m.context, m.hashHead, m.key, m.bucket, &m.searchOrder);
+  return find_context(m.table, TABLE_SIZE - 1, m.key, m.home, &m.searchOrder);
 }
 
 inline int order_of(int32_t s) { return static_cast<int>(model.context[s].key & 0xFF); }
@@ -160,18 +161,6 @@ void record_visit(int32_t s, bool escaped, int32_t node) {
   model.visits[model.visitCount++] = Visit{s, escaped, node};
 }
 
-void exclude_context(int32_t s) {
-  FiveModel& m = model;
-  for (int32_t n = s; n >= 0; n = m.node[n].next) {
-    if (!m.excluded.flag[m.node[n].symbol]) exclude(m.excluded, m.node[n].symbol);
-  }
-}
-
-int32_t last_node(int32_t s) {
-  while (model.node[s].next >= 0) s = model.node[s].next;
-  return s;
-}
-
 // The scale of the first context tried after a run of finds. The context
 // total stays below 8000, so the scaled total plus the escape count (at
 // most 256 when the total is large) stays below the coder's limit.
@@ -180,148 +169,79 @@ uint32_t run_scale(uint32_t total) {
   return total <= 4 && model.run == RUN_MAX ? 4 : 2;
 }
 
-void found_first(int32_t s, int32_t node) {
-  FiveModel& m = model;
-  if (m.run < RUN_MAX) m.run++;
-  adjust_bias(s, true);
-  record_visit(s, false, node);
-}
-
-void escaped_first(int32_t s) {
-  model.run = 0;
-  adjust_bias(s, false);
-  record_visit(s, true, last_node(s));
-}
-
-// The first context tried, with nothing excluded yet.
-bool five_code_first(ArithEncoder& e, int32_t s, int symbol) {
-  FiveModel& m = model;
-  uint32_t cum = 0;
-  int32_t found = -1;
-  for (int32_t n = s; n >= 0; n = m.node[n].next) {
-    if (m.node[n].symbol == symbol) {
-      found = n;
-      break;
-    }
-    cum += m.node[n].count;
-  }
-  const uint32_t total = m.context[s].total;
-  const uint32_t escape = five_escape_count(m.context[s].rare, s);
-  const uint32_t scale = run_scale(total);
-  const uint32_t codingTotal = total * scale + escape;
-  assert(codingTotal < ARITH_TOTAL_LIMIT);
-  if (found >= 0) {
-    arith_encode(e, cum * scale, (cum + m.node[found].count) * scale, codingTotal);
-    found_first(s, found);
-    return true;
-  }
-  arith_encode(e, total * scale, codingTotal, codingTotal);
-  exclude_context(s);
-  escaped_first(s);
-  return false;
-}
-
-int five_decode_first(ArithDecoder& d, int32_t s) {
-  FiveModel& m = model;
-  const uint32_t total = m.context[s].total;
-  const uint32_t escape = five_escape_count(m.context[s].rare, s);
-  const uint32_t scale = run_scale(total);
-  const uint32_t codingTotal = total * scale + escape;
-  assert(codingTotal < ARITH_TOTAL_LIMIT);
-  const uint32_t target = arith_target(d, codingTotal);
-  uint32_t cum = 0;
-  for (int32_t n = s; n >= 0; n = m.node[n].next) {
-    const uint32_t end = cum + m.node[n].count;
-    if (end * scale > target) {
-      arith_decode_update(d, cum * scale, end * scale, codingTotal);
-      found_first(s, n);
-      return m.node[n].symbol;
-    }
-    cum = end;
-  }
-  arith_decode_update(d, total * scale, codingTotal, codingTotal);
-  exclude_context(s);
-  escaped_first(s);
-  return PPM_END_SYMBOL;
-}
-
-// What a later context holds apart from the excluded symbols.
-struct Tally {
-  uint32_t sum;   // their counts
-  uint32_t rare;  // those with a rare count
-  int32_t last;   // the context's last node
-};
-
-Tally tally_not_excluded(int32_t s) {
-  const FiveModel& m = model;
-  Tally t{0, 0, s};
-  for (int32_t n = s; n >= 0; n = m.node[n].next) {
-    t.last = n;
-    if (m.excluded.flag[m.node[n].symbol]) continue;
-    t.sum += m.node[n].count;
-    t.rare += m.node[n].count < RARE_BELOW;
-  }
-  return t;
-}
-
-void found_next(int32_t s, int32_t node) {
+void found_in(int32_t s, int32_t node) {
   if (model.run < RUN_MAX) model.run++;
   adjust_bias(s, true);
   record_visit(s, false, node);
 }
 
-void escaped_next(int32_t s, int32_t last) {
+// An escape ends the run where it is the first context tried (in a later
+// one the run is 0 already).
+void escaped_in(int32_t s, int32_t last) {
+  model.run = 0;
   adjust_bias(s, false);
   record_visit(s, true, last);
 }
 
-// A later context: only the symbols not excluded take part, unscaled.
-bool five_code_next(ArithEncoder& e, int32_t s, int symbol) {
-  FiveModel& m = model;
-  const Tally t = tally_not_excluded(s);
-  uint32_t cum = 0;
-  int32_t found = -1;
-  for (int32_t n = s; n >= 0; n = m.node[n].next) {
-    if (m.excluded.flag[m.node[n].symbol]) continue;
-    if (m.node[n].symbol == symbol) {
-      found = n;
-      break;
-    }
-    cum += m.node[n].count;
+// How a context is coded: the first context tried takes all its symbols
+// (its total is kept) and may be scaled by a run of finds; a later one only
+// those not excluded, unscaled.
+struct Coding {
+  const Candidates* candidates;  // null: the whole chain
+  uint32_t total;                // counts taking part
+  uint32_t escape;
+  uint32_t scale;
+  uint32_t codingTotal;  // scaled total plus the escape count
+};
+
+Coding prepare(int32_t s, Candidates& candidates) {
+  const FiveModel& m = model;
+  const Context& c = m.context[s];
+  Coding coding;
+  if (m.excluded.count == 0) {
+    coding = Coding{nullptr, c.total, five_escape_count(c.rare, s), run_scale(c.total), 0};
+  } else {
+    const CandidateSums sums = gather_candidates(m.node, s, m.excluded, RARE_BELOW, candidates);
+    coding = Coding{&candidates, sums.total, five_escape_count(sums.rare, s), 1, 0};
   }
-  const uint32_t codingTotal = t.sum + five_escape_count(t.rare, s);
-  if (found >= 0) {
-    arith_encode(e, cum, cum + m.node[found].count, codingTotal);
-    found_next(s, found);
+  coding.codingTotal = coding.total * coding.scale + coding.escape;
+  assert(coding.codingTotal < ARITH_TOTAL_LIMIT);
+  return coding;
+}
+
+bool five_code_in_context(ArithEncoder& e, int32_t s, int symbol) {
+  FiveModel& m = model;
+  Candidates candidates;
+  const Coding c = prepare(s, candidates);
+  const CodingStop stop = walk_coding_nodes(m.node, s, c.candidates, m.excluded,
+                                            [symbol](const Node& node) { return node.symbol == symbol; });
+  if (stop.node >= 0) {
+    arith_encode(e, stop.cum * c.scale, (stop.cum + m.node[stop.node].count) * c.scale, c.codingTotal);
+    found_in(s, stop.node);
     return true;
   }
-  arith_encode(e, t.sum, codingTotal, codingTotal);
-  exclude_context(s);
-  escaped_next(s, t.last);
+  arith_encode(e, c.total * c.scale, c.codingTotal, c.codingTotal);
+  escaped_in(s, stop.last);
   return false;
 }
 
-int five_decode_next(ArithDecoder& d, int32_t s) {
+int five_decode_in_context(ArithDecoder& d, int32_t s) {
   FiveModel& m = model;
-  const Tally t = tally_not_excluded(s);
-  const uint32_t codingTotal = t.sum + five_escape_count(t.rare, s);
-  const uint32_t target = arith_target(d, codingTotal);
+  Candidates candidates;
+  const Coding c = prepare(s, candidates);
+  const uint32_t target = arith_target(d, c.codingTotal);
   uint32_t cum = 0;
-  for (int32_t n = s; n >= 0; n = m.node[n].next) {
-    const int symbol = m.node[n].symbol;
-    if (m.excluded.flag[symbol]) continue;
-    if (cum + m.node[n].count > target) {
-      arith_decode_update(d, cum, cum + m.node[n].count, codingTotal);
-      found_next(s, n);
-      return symbol;
-    }
-    // Excluded now: an escape excludes them all, and after a find the
-    // exclusions are cleared before they are read again.
-    exclude(m.excluded, symbol);
-    cum += m.node[n].count;
+  const CodingStop stop = walk_coding_nodes(m.node, s, c.candidates, m.excluded, [&](const Node& node) {
+    cum += node.count;
+    return cum * c.scale > target;
+  });
+  if (stop.node >= 0) {
+    arith_decode_update(d, stop.cum * c.scale, (stop.cum + m.node[stop.node].count) * c.scale, c.codingTotal);
+    found_in(s, stop.node);
+    return m.node[stop.node].symbol;
   }
-  arith_decode_update(d, t.sum, codingTotal, codingTotal);
-  escaped_next(s, t.last);
+  arith_decode_update(d, c.total * c.scale, c.codingTotal, c.codingTotal);
+  escaped_in(s, stop.last);
   return PPM_END_SYMBOL;
 }
 
@@ -454,15 +374,16 @@ void five_create_context(int order, int symbol) {
   Context& c = m.context[s];
   if (order_of(s) != FREE_SLOT) {
     if (order_of(s) == MAX_ORDER && --m.order4Budget == 0) m.maxOrder = MAX_ORDER - 1;
-    hash_unlink(m.context, m.hashHead, s);
+    context_table_erase(m.table, TABLE_SIZE - 1, m.context, s);
     const int32_t extra = m.node[s].next;
     if (extra >= 0) {
-      m.node[last_node(extra)].next = m.freeHead;
+      int32_t last = extra;
+      while (m.node[last].next >= 0) last = m.node[last].next;
+      m.node[last].next = m.freeHead;
       m.freeHead = extra;
     }
   }
-  c.key = m.key[order];
-  hash_insert(m.context, m.hashHead, s, m.bucket[order]);
+  context_table_insert(m.table, TABLE_SIZE - 1, m.context, s, m.key[order], m.home[order]);
   c.total = 1;
   c.rare = 1;
   c.distinct = 0;
@@ -488,7 +409,7 @@ void encode_symbol(ArithEncoder& e, int symbol) {
   const int top = m.maxOrder + 1;
   bool found = false;
   while (s >= 0) {
-    found = m.excluded.count == 0 ? five_code_first(e, s, symbol) : five_code_next(e, s, symbol);
+    found = five_code_in_context(e, s, symbol);
     if (found) {
       move_to_head(s);
       break;
@@ -507,7 +428,7 @@ int decode_symbol(ArithDecoder& d) {
   const int top = m.maxOrder + 1;
   int symbol = PPM_END_SYMBOL;
   while (s >= 0) {
-    symbol = m.excluded.count == 0 ? five_decode_first(d, s) : five_decode_next(d, s);
+    symbol = five_decode_in_context(d, s);
     if (symbol != PPM_END_SYMBOL) {
       move_to_head(s);
       break;

@@ -1,5 +1,5 @@
 // The high method's model: 11264 context slots of orders 0..5 found through
-// a 65536-entry hash, each owning a chain of symbol nodes from a shared pool
+// a hash of their keys, each owning a chain of symbol nodes from a shared pool
 // of 22528, kept in a recency list so that the least recently used slot is
 // the one reused. Encoder and decoder run the same model steps; nothing read
 // from a stream can move them outside the fixed tables, and decoding ends
@@ -15,7 +15,8 @@ namespace {
 
 constexpr int CONTEXTS = 11264;
 constexpr int NODES = 22528;
-constexpr int HASH_SIZE = 65536;
+constexpr int TABLE_BITS = 15;  // a third full at most
+constexpr uint32_t TABLE_SIZE = 1u << TABLE_BITS;
 constexpr int MAX_ORDER = 5;
 constexpr int ORDER5_BUDGET = CONTEXTS / 4;
 constexpr uint8_t FREE_SLOT = 255;
@@ -25,17 +26,18 @@ constexpr uint8_t HEADER_BYTE = 5;
 
 struct Context {
   uint64_t key;      // order in the low byte, then the order-many preceding bytes (h0 first)
-  int32_t hashNext;  // next slot in the same hash chain, -1 at the end
   int32_t older;     // recency list, towards the least recently used slot
   int32_t newer;     // recency list, towards the most recently used slot
-  uint32_t bucket;   // the hash chain it is in
+  uint32_t home;     // its home entry in the context table
+  // Statistics of all its nodes, kept up to date so that a visit with
+  // nothing excluded needs no pass of its own.
+  uint32_t sum;      // all counts
+  uint16_t nodes;    // number of nodes (symbols)
+  uint16_t rare;     // nodes with a count below 4
 };
 
-struct Node {
-  int32_t next;    // next node of the same context, -1 at the end
-  uint16_t count;  // never above 4097: a context coded with more is halved
-  uint8_t symbol;
-};
+// Counts stay below 4098: a context coded with more than 4096 is halved.
+using Node = SymbolNode;
 
 // A context visited for the current symbol: the symbol's node where it was
 // found, else the context's last node, after which the symbol is added.
@@ -48,7 +50,7 @@ struct Visit {
 struct PpmModel {
   Context context[CONTEXTS];
   Node node[NODES];  // node k < CONTEXTS is the first node of slot k
-  int32_t hashHead[HASH_SIZE];
+  uint64_t table[TABLE_SIZE];  // the contexts by key
   Recency recency;
   int32_t freeHead;     // free symbol nodes, chained through next
   int32_t reclaimCursor;
@@ -62,7 +64,7 @@ struct PpmModel {
   int searchOrder;
   // Search keys and hash chains of the current history, by order.
   uint64_t key[MAX_ORDER + 1];
-  uint32_t bucket[MAX_ORDER + 1];
+  uint32_t home[MAX_ORDER + 1];
 };
 
 PpmModel model;
@@ -71,13 +73,12 @@ ModelRuns runs;
 void model_start() {
   PpmModel& m = model;
   m.order5Budget = ORDER5_BUDGET;
-  memset(m.hashHead, 0xFF, sizeof m.hashHead);
+  context_table_clear(m.table, TABLE_SIZE);
   m.maxOrder = MAX_ORDER;
   m.run = 0;
   m.reclaimCursor = 0;
   for (int32_t s = 0; s < CONTEXTS; s++) {
     m.context[s].key = FREE_SLOT;
-    m.context[s].hashNext = -1;
     m.node[s] = Node{-1, 0, 0};
   }
   recency_start(m.context, CONTEXTS, m.recency);
@@ -88,20 +89,18 @@ void model_start() {
   m.visitCount = 0;
 }
 
-// The hash chain of a context of `order` over the bytes h[0..order).
-uint32_t bucket_of(int order, const uint8_t* h) {
-  uint32_t hash = 0;
-  for (int k = 0; k < order; k++) hash = k == 0 ? h[0] : (hash << 2) ^ h[k];
-  return hash & (HASH_SIZE - 1);
-}
-
 // Starts coding one symbol: the keys of the current history, nothing
-// excluded, no context visited.
+// excluded, no context visited. A context is looked up by a hash of its
+// whole key (which context is found does not depend on the hash, and this
+// one spreads the low orders over the table).
 void begin_symbol() {
   PpmModel& m = model;
   history_keys(m.history, MAX_ORDER, m.key);
-  for (int k = 0; k <= MAX_ORDER; k++) m.bucket[k] = bucket_of(k, m.history);
-  exclusions_clear(m.excluded);
+  for (int k = 0; k <= MAX_ORDER; k++) {
+    m.home[k] = key_home(m.key[k], TABLE_BITS);
+    __builtin_prefetch(&m.table[m.home[k]]);
+  }
+  if (m.excluded.count != 0) exclusions_clear(m.excluded);
   m.searchOrder = MAX_ORDER + 1;
   m.visitCount = 0;
 }
@@ -109,28 +108,41 @@ void begin_symbol() {
 // The existing context of the highest order below the last one found.
 int32_t ppm_find_context() {
   PpmModel& m = model;
-  return find_context(m.context, m.hashHead, m.key, m.bucket, &m.searchOrder);
+  return find_context(m.table, TABLE_SIZE - 1, m.key, m.home, &m.searchOrder);
 }
 
 inline int order_of(int32_t slot) { return static_cast<int>(model.context[slot].key & 0xFF); }
 
 void move_to_head(int32_t s) { recency_move_to_head(model.context, model.recency, s); }
 
+// Sets the context's statistics from its nodes.
+void recount(int32_t s) {
+  Context& c = model.context[s];
+  c.sum = 0;
+  c.nodes = 0;
+  c.rare = 0;
+  for (int32_t n = s; n >= 0; n = model.node[n].next) {
+    c.sum += model.node[n].count;
+    c.nodes++;
+    c.rare += model.node[n].count < 4;
+  }
+}
+
 // Halves every count above 1 in the context.
 void halve_counts(int32_t s) {
   for (int32_t n = s; n >= 0; n = model.node[n].next) {
     if (model.node[n].count > 1) model.node[n].count >>= 1;
   }
+  recount(s);
 }
 
-// What one pass over a context finds, counting only symbols not excluded
-// (n counts every node).
+// A context as coded for the current symbol: n counts every node, the
+// rest only the symbols not excluded.
 struct Tally {
   uint32_t n;
   uint32_t fullSum;  // all counts, excluded ones too
   uint32_t total;    // counts of the symbols not excluded
   uint32_t rare;     // symbols not excluded with a count below 4
-  int32_t last;      // the last node
 };
 
 uint32_t escape_count(const Tally& t) {
@@ -143,19 +155,18 @@ uint32_t escape_count(const Tally& t) {
   return e == 0 ? 1 : e;
 }
 
-Tally tally(int32_t s) {
+// The statistics of a context under the current exclusions; with
+// exclusions its nodes not excluded are gathered (else the walk that codes
+// the symbol follows the chain itself).
+Tally tally(int32_t s, Candidates& candidates) {
   const PpmModel& m = model;
-  Tally t{0, 0, 0, 0, s};
-  for (int32_t n = s; n >= 0; n = m.node[n].next) {
-    const Node& node = m.node[n];
-    t.n++;
-    t.fullSum += node.count;
-    if (!m.excluded.flag[node.symbol]) {
-      t.total += node.count;
-      t.rare += node.count < 4;
-    }
-    t.last = n;
-  }
+  const Context& c = m.context[s];
+  Tally t{c.nodes, c.sum, c.sum, c.rare};
+  candidates.count = -1;
+  if (m.excluded.count == 0) return t;
+  const CandidateSums sums = gather_candidates(m.node, s, m.excluded, 4, candidates);
+  t.total = sums.total;
+  t.rare = sums.rare;
   return t;
 }
 
@@ -170,10 +181,10 @@ struct Coding {
   uint32_t codingTotal;  // scaled total plus the escape count
 };
 
-Coding prepare(int32_t s) {
+Coding prepare(int32_t s, Candidates& candidates) {
   for (;;) {
     Coding c;
-    c.tally = tally(s);
+    c.tally = tally(s, candidates);
     c.escape = escape_count(c.tally);
     c.scale = model.run >= 4 ? (c.tally.total <= 6 ? 4 : 2) : 1;
     c.codingTotal = c.tally.total * c.scale + c.escape;
@@ -186,71 +197,63 @@ void record_visit(int32_t s, bool escaped, int32_t node) {
   model.visits[model.visitCount++] = Visit{s, escaped, node};
 }
 
-// Excludes the symbols of the context not excluded yet.
-void exclude_context(int32_t s) {
-  PpmModel& m = model;
-  for (int32_t n = s; n >= 0; n = m.node[n].next) {
-    if (!m.excluded.flag[m.node[n].symbol]) exclude(m.excluded, m.node[n].symbol);
-  }
+// The escape of a context: its symbols not excluded yet are excluded (the
+// walk that looked for the symbol marked them already), the run ends, and
+// the symbol will be added after the last node.
+void escaped_in(int32_t s, int32_t last) {
+  model.run = 0;
+  record_visit(s, true, last);
+}
+
+void found_in(int32_t s, int32_t node) {
+  model.run += 1;
+  record_visit(s, false, node);
+}
+
+// The coding nodes of s: the gathered candidates, or the whole chain.
+const Candidates* coding_nodes(const Candidates& candidates) {
+  return candidates.count < 0 ? nullptr : &candidates;
 }
 
 // Codes `symbol` in context s, or its escape; answers whether it was found.
 bool ppm_code_in_context(ArithEncoder& e, int32_t s, int symbol) {
   PpmModel& m = model;
-  const Coding c = prepare(s);
-  uint32_t cum = 0;
-  int32_t found = -1;
-  for (int32_t n = s; n >= 0; n = m.node[n].next) {
-    const Node& node = m.node[n];
-    if (m.excluded.flag[node.symbol]) continue;
-    if (node.symbol == symbol) {
-      found = n;
-      break;
-    }
-    cum += node.count;
-  }
-  if (found >= 0) {
-    arith_encode(e, cum * c.scale, (cum + m.node[found].count) * c.scale, c.codingTotal);
-    m.run += 1;
-    record_visit(s, false, found);
+  Candidates candidates;
+  const Coding c = prepare(s, candidates);
+  const CodingStop stop = walk_coding_nodes(m.node, s, coding_nodes(candidates), m.excluded,
+                                            [symbol](const Node& node) { return node.symbol == symbol; });
+  if (stop.node >= 0) {
+    arith_encode(e, stop.cum * c.scale, (stop.cum + m.node[stop.node].count) * c.scale, c.codingTotal);
+    found_in(s, stop.node);
   } else {
     const uint32_t scaled = c.tally.total * c.scale;
     arith_encode(e, scaled, scaled + c.escape, c.codingTotal);
-    exclude_context(s);
-    m.run = 0;
-    record_visit(s, true, c.tally.last);
+    escaped_in(s, stop.last);
   }
   if (c.tally.total > HALVING_TOTAL) halve_counts(s);
-  return found >= 0;
+  return stop.node >= 0;
 }
 
 // Decodes a symbol in context s; answers it, or PPM_END_SYMBOL for an escape.
 int ppm_decode_in_context(ArithDecoder& d, int32_t s) {
   PpmModel& m = model;
-  const Coding c = prepare(s);
+  Candidates candidates;
+  const Coding c = prepare(s, candidates);
   const uint32_t target = arith_target(d, c.codingTotal);
   uint32_t cum = 0;
-  int symbol = PPM_END_SYMBOL;
-  for (int32_t n = s; n >= 0; n = m.node[n].next) {
-    const Node& node = m.node[n];
-    if (m.excluded.flag[node.symbol]) continue;
-    if ((cum + node.count) * c.scale > target) {
-      arith_decode_update(d, cum * c.scale, (cum + node.count) * c.scale, c.codingTotal);
-      m.run += 1;
-      record_visit(s, false, n);
-      symbol = node.symbol;
-      break;
-    }
-    // Excluded now: an escape excludes them all, and after a find the
-    // exclusions are cleared before they are read again.
-    exclude(m.excluded, node.symbol);
+  const CodingStop stop = walk_coding_nodes(m.node, s, coding_nodes(candidates), m.excluded, [&](const Node& node) {
     cum += node.count;
-  }
-  if (symbol == PPM_END_SYMBOL) {
+    return cum * c.scale > target;
+  });
+  int symbol = PPM_END_SYMBOL;
+  if (stop.node >= 0) {
+    arith_decode_update(d, stop.cum * c.scale, (stop.cum + m.node[stop.node].count) * c.scale, c.codingTotal);
+    found_in(s, stop.node);
+    symbol = m.node[stop.node].symbol;
+  } else {
     const uint32_t scaled = c.tally.total * c.scale;
     arith_decode_update(d, scaled, scaled + c.escape, c.codingTotal);
-    m.run = 0;
-    record_visit(s, true, c.tally.last);
+    escaped_in(s, stop.last);
   }
   if (c.tally.total > HALVING_TOTAL) halve_counts(s);
   return symbol;
@@ -307,6 +310,7 @@ void ppm_reclaim_nodes() {
     previous = n;
     n = node.next;
   }
+  recount(s);
 }
 
 // Adds the symbol to the contexts that escaped and counts it where it was found.
@@ -314,8 +318,10 @@ void update_contexts(int symbol) {
   PpmModel& m = model;
   for (int i = m.visitCount - 1; i >= 0; i--) {
     const Visit& v = m.visits[i];
+    Context& c = m.context[v.context];
+    c.sum += 1;
     if (!v.escaped) {
-      m.node[v.node].count += 1;
+      if (++m.node[v.node].count == 4) c.rare--;
       continue;
     }
     if (m.freeHead < 0) ppm_reclaim_nodes();
@@ -323,13 +329,15 @@ void update_contexts(int symbol) {
     m.freeHead = m.node[n].next;
     m.node[n] = Node{m.node[v.node].next, 1, static_cast<uint8_t>(symbol)};
     m.node[v.node].next = n;
+    c.nodes++;
+    c.rare++;
   }
 }
 
 void ppm_remove_context(int32_t s) {
   PpmModel& m = model;
   if (order_of(s) == MAX_ORDER && --m.order5Budget == 0) m.maxOrder = MAX_ORDER - 1;
-  hash_unlink(m.context, m.hashHead, s);
+  context_table_erase(m.table, TABLE_SIZE - 1, m.context, s);
   for (int32_t n = m.node[s].next; n >= 0;) {
     const int32_t next = m.node[n].next;
     free_node(n);
@@ -344,8 +352,11 @@ void ppm_create_context(int order, int symbol) {
   const int32_t s = m.recency.tail;
   move_to_head(s);
   if (order_of(s) != FREE_SLOT) ppm_remove_context(s);
-  m.context[s].key = m.key[order];
-  hash_insert(m.context, m.hashHead, s, m.bucket[order]);
+  Context& c = m.context[s];
+  context_table_insert(m.table, TABLE_SIZE - 1, m.context, s, m.key[order], m.home[order]);
+  c.sum = 1;
+  c.nodes = 1;
+  c.rare = 1;
   m.node[s] = Node{-1, 1, static_cast<uint8_t>(symbol)};
 }
 

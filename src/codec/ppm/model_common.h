@@ -73,6 +73,86 @@ int unpack_stream(IoFile* input, uint32_t size, uint32_t packed, DecodeSymbol de
   return UNPACK_DONE;
 }
 
+// A symbol of a context: chained from the context's first node.
+struct SymbolNode {
+  int32_t next;    // next node of the same context, -1 at the end
+  uint16_t count;  // kept small by each model's halving and rescaling
+  uint8_t symbol;
+};
+
+// The nodes of a context that take part in coding the current symbol when
+// some of its symbols are excluded, gathered in one pass.
+struct Candidates {
+  int32_t node[256];
+  int count;
+  int32_t last;  // the context's last node
+};
+
+// Sums of the gathered candidates.
+struct CandidateSums {
+  uint32_t total;  // their counts
+  uint32_t rare;   // those with a count below rareBelow
+};
+
+// Gathers the nodes of the chain from `first` whose symbols are not excluded.
+inline CandidateSums gather_candidates(const SymbolNode* nodes, int32_t first, const Exclusions& x,
+                                       uint16_t rareBelow, Candidates& c) {
+  CandidateSums sums{0, 0};
+  c.count = 0;
+  // Without branches on the flags, which follow no pattern.
+  for (int32_t n = first; n >= 0; n = nodes[n].next) {
+    const SymbolNode& node = nodes[n];
+    const uint32_t takes = x.flag[node.symbol] ^ 1u;
+    c.node[c.count] = n;
+    c.count += static_cast<int>(takes);
+    sums.total += node.count * takes;
+    sums.rare += (node.count < rareBelow) & takes;
+    c.last = n;
+  }
+  return sums;
+}
+
+// Where a walk over the coding nodes stopped: the node taken (or -1), the
+// counts before it and the context's last node.
+struct CodingStop {
+  int32_t node;
+  uint32_t cum;
+  int32_t last;
+};
+
+// Walks the nodes that take part in coding (the gathered candidates, or
+// with none the whole chain from `first`) until take(node) answers true.
+// Symbols passed are excluded at once: after a find the exclusions are
+// cleared before they are read again, after an escape they all are.
+template <typename Take>
+CodingStop walk_coding_nodes(const SymbolNode* nodes, int32_t first, const Candidates* candidates,
+                             Exclusions& x, Take take) {
+  CodingStop stop{-1, 0, first};
+  if (candidates == nullptr) {
+    for (int32_t n = first; n >= 0; stop.last = n, n = nodes[n].next) {
+      const SymbolNode& node = nodes[n];
+      if (take(node)) {
+        stop.node = n;
+        return stop;
+      }
+      exclude(x, node.symbol);
+      stop.cum += node.count;
+    }
+    return stop;
+  }
+  stop.last = candidates->last;
+  for (int i = 0; i < candidates->count; i++) {
+    const SymbolNode& node = nodes[candidates->node[i]];
+    if (take(node)) {
+      stop.node = candidates->node[i];
+      return stop;
+    }
+    exclude(x, node.symbol);
+    stop.cum += node.count;
+  }
+  return stop;
+}
+
 // The recency list of context slots (fields older and newer, -1 at the ends).
 struct Recency {
   int32_t head;  // most recently used slot
@@ -102,35 +182,70 @@ void recency_move_to_head(Context* contexts, Recency& r, int32_t s) {
   r.head = s;
 }
 
-// Takes slot s out of its hash chain (field hashNext, chains in heads[bucket]).
-template <typename Context>
-void hash_unlink(Context* contexts, int32_t* heads, int32_t s) {
-  int32_t* link = &heads[contexts[s].bucket];
-  while (*link != s) link = &contexts[*link].hashNext;
-  *link = contexts[s].hashNext;
+// The contexts of a model by key: an open-addressed table of entries that
+// hold the key (up to 48 bits) and the slot (16 bits), probed linearly from
+// a context's home entry, which its record keeps (field `home`). One probe
+// usually reads the key where it is compared, without visiting the slot.
+constexpr uint64_t CONTEXT_TABLE_EMPTY = ~0ull;
+constexpr uint64_t CONTEXT_KEY_MASK = (1ull << 48) - 1;
+
+inline void context_table_clear(uint64_t* table, uint32_t size) {
+  for (uint32_t i = 0; i < size; i++) table[i] = CONTEXT_TABLE_EMPTY;
+}
+
+inline int32_t context_table_find(const uint64_t* table, uint32_t mask, uint32_t home, uint64_t key) {
+  for (uint32_t i = home;; i = (i + 1) & mask) {
+    const uint64_t entry = table[i];
+    if (entry == CONTEXT_TABLE_EMPTY) return -1;
+    if ((entry & CONTEXT_KEY_MASK) == key) return static_cast<int32_t>(entry >> 48);
+  }
 }
 
 template <typename Context>
-void hash_insert(Context* contexts, int32_t* heads, int32_t s, uint32_t bucket) {
-  contexts[s].bucket = bucket;
-  contexts[s].hashNext = heads[bucket];
-  heads[bucket] = s;
+void context_table_insert(uint64_t* table, uint32_t mask, Context* contexts, int32_t s, uint64_t key,
+                          uint32_t home) {
+  contexts[s].key = key;
+  contexts[s].home = home;
+  uint32_t i = home;
+  while (table[i] != CONTEXT_TABLE_EMPTY) i = (i + 1) & mask;
+  table[i] = key | static_cast<uint64_t>(s) << 48;
 }
 
-// The first slot of the highest order below *searchOrder whose key matches
-// the current history's key of that order; *searchOrder becomes its order.
+// Takes slot s out, moving later entries of the probe run back into the
+// hole where their home allows, so that no search stops early.
 template <typename Context>
-int32_t find_context(const Context* contexts, const int32_t* heads, const uint64_t* keys,
-                     const uint32_t* buckets, int* searchOrder) {
+void context_table_erase(uint64_t* table, uint32_t mask, const Context* contexts, int32_t s) {
+  uint32_t hole = contexts[s].home;
+  while ((table[hole] >> 48) != static_cast<uint64_t>(s) || table[hole] == CONTEXT_TABLE_EMPTY) {
+    hole = (hole + 1) & mask;
+  }
+  for (uint32_t j = (hole + 1) & mask; table[j] != CONTEXT_TABLE_EMPTY; j = (j + 1) & mask) {
+    const uint32_t home = contexts[table[j] >> 48].home;
+    if (((j - home) & mask) >= ((j - hole) & mask)) {
+      table[hole] = table[j];
+      hole = j;
+    }
+  }
+  table[hole] = CONTEXT_TABLE_EMPTY;
+}
+
+// The slot of the highest order below *searchOrder whose key matches the
+// current history's key of that order; *searchOrder becomes its order.
+inline int32_t find_context(const uint64_t* table, uint32_t mask, const uint64_t* keys, const uint32_t* homes,
+                            int* searchOrder) {
   for (int k = *searchOrder - 1; k >= 0; k--) {
-    for (int32_t s = heads[buckets[k]]; s >= 0; s = contexts[s].hashNext) {
-      if (contexts[s].key == keys[k]) {
-        *searchOrder = k;
-        return s;
-      }
+    const int32_t s = context_table_find(table, mask, homes[k], keys[k]);
+    if (s >= 0) {
+      *searchOrder = k;
+      return s;
     }
   }
   return -1;
+}
+
+// A home entry of a context key in a table of 2^bits entries.
+inline uint32_t key_home(uint64_t key, int bits) {
+  return static_cast<uint32_t>((key * 0x9E3779B97F4A7C15ull) >> (64 - bits));
 }
 
 // Search keys of the orders 0..maxOrder: the order in the low byte, then the

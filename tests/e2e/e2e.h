@@ -119,11 +119,8 @@ class Sandbox {
     const std::string cwd = subdir.empty() ? dir_ : path(subdir);
     int in[2], out[2], err[2];
     if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) throw std::runtime_error("pipe");
-    std::vector<std::string> argvText{program()};
-    argvText.insert(argvText.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : argvText) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
+    std::vector<std::string> argvText;
+    std::vector<char*> argv = exec_args(args, argvText);
 
     pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork");
@@ -217,11 +214,8 @@ class Sandbox {
     int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) throw std::runtime_error("no terminal");
     const std::string slaveName = ptsname(master);
-    std::vector<std::string> argvText{program()};
-    argvText.insert(argvText.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : argvText) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
+    std::vector<std::string> argvText;
+    std::vector<char*> argv = exec_args(args, argvText);
 
     pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork");
@@ -281,6 +275,16 @@ class Sandbox {
     return data;
   }
  private:
+  // The program and args as execv takes them, pointing into text.
+  std::vector<char*> exec_args(const std::vector<std::string>& args, std::vector<std::string>& text) const {
+    text.assign(1, program());
+    text.insert(text.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : text) argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    return argv;
+  }
+
   // In a child about to run kvx: the user's own options file is looked for
   // inside the sandbox unless a test says otherwise, then the test's variables.
   void set_child_env() const {

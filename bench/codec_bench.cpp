@@ -150,7 +150,7 @@ int pack(const char* engineName, const char* inputName, const char* memberName) 
   const int64_t size = input->length;
   int64_t unpacked = 0;
   int64_t packed = 0;
-  const uint32_t crc = pack_member(input, member, 0, size, &unpacked, &packed, nullptr);
+  const uint32_t crc = pack_member(input, member, 0, size, &unpacked, &packed);
   io_seek(member, 0, 0);
   io_write_le32(member, static_cast<int>(unpacked));
   io_write_le32(member, static_cast<int>(packed));

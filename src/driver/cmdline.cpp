@@ -204,6 +204,11 @@ void read_response_file(const char* path, int base) {
 }
 
 void parse_command(const char* text) {
+  // The long form of help that users of other programs try first.
+  if (strcmp(text, "--help") == 0) {
+    options.command = Help;
+    return;
+  }
   const char* t = text;
   if (*t == '-' || *t == '/') ++t;
   switch (t[0]) {

@@ -2,6 +2,7 @@
 // name, file specifications, temporary names, dispatch and the exit status.
 #include "driver/entry.h"
 
+#include <pwd.h>
 #include <unistd.h>
 
 #include <climits>
@@ -61,13 +62,25 @@ void print_banner(bool toErrorStream) {
   }
 }
 
-void read_options_file() {
-  char name[PATH_MAX_TEXT];
-  if (!options_file_name(driverState.programPath, name, sizeof name)) return;
+// Reads an options file when it exists, unless it is the file read before
+// (seen, with mode 0 when none was): its words never become the command.
+void read_options_file(const char* name, FileStatus& seen) {
   PathName path(name);
-  FileStatus status;
+  FileStatus status{};
   if (path.refused || path_stat(path, status) != 0) return;
+  if (seen.mode != 0 && status.device == seen.device && status.inode == seen.inode) return;
+  seen = status;
   read_response_file(name, OPTIONS_FILE_BASE);
+}
+
+// The options file beside the program, then the user's own, so that the
+// user's choices come after the installation's.
+void read_options_files() {
+  FileStatus seen{};
+  char name[PATH_MAX_TEXT];
+  if (options_file_name(driverState.programPath, name, sizeof name)) read_options_file(name, seen);
+  if (user_options_file_name(getenv("XDG_CONFIG_HOME"), getenv("HOME"), name, sizeof name))
+    read_options_file(name, seen);
 }
 
 bool has_wildcard_text(const char* text) { return strpbrk(text, "*?[") != nullptr; }
@@ -209,6 +222,22 @@ bool options_file_name(const char* programPath, char* out, int size) {
   return strcmp(out, programPath) != 0;
 }
 
+bool user_options_file_name(const char* configHome, const char* home, char* out, int size) {
+  int length;
+  // A relative configuration directory is not a valid one: the default holds.
+  if (configHome && configHome[0] == '/') {
+    length = snprintf(out, static_cast<size_t>(size), "%s/kvx/kvx.ini", configHome);
+  } else {
+    if (!home || !*home) {
+      const passwd* user = getpwuid(getuid());
+      home = user ? user->pw_dir : nullptr;
+    }
+    if (!home || !*home) return false;
+    length = snprintf(out, static_cast<size_t>(size), "%s/.config/kvx/kvx.ini", home);
+  }
+  return length > 0 && length < size;
+}
+
 void take_output_directory() {
   if (options.command != Extract) {
     delete options.outputDirectory;
@@ -249,10 +278,12 @@ int kvx_main(int argc, char** argv) {
   driverState.programPath = find_program_path(argc > 0 ? argv[0] : nullptr);
   console_init();
   print_banner(argc > 1 && chooses_print(argv[1]));
+  // The banner is the version line.
+  if (argc > 1 && strcmp(argv[1], "--version") == 0) return 0;
   select_catalog();
   install_interrupt_handler();
   install_archive_cleanup();
-  read_options_file();
+  read_options_files();
 
   if (argc < 2) {
     show_help(false);

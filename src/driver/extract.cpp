@@ -225,6 +225,7 @@ bool existing_is_older(const FileStatus& status, const EntryInfo& entry) {
 // Replaces the name part of output with a name the user types; an empty
 // answer or one that is not a plain name leaves output as it was.
 void rename_output(PathName& output) {
+  QuestionShown shown;
   print_text(message_text(MSG_RENAME_TO));
   flush_messages();
   char answer[PATH_MAX_TEXT];
@@ -242,6 +243,7 @@ enum class Decision { Write, Skip, AskAgain };
 
 // The overwrite question for an existing file; may rename output.
 Decision ask_overwrite(const EntryInfo& entry, PathName& output, const FileStatus& status) {
+  QuestionShown shown;  // the two lines about the files belong to the question
   print_path(output);
   print_size_and_date(message_text(MSG_ON_DISK), pack_dos_time(status.mtime), static_cast<uint32_t>(status.size));
   print_path(output);

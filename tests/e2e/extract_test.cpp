@@ -108,8 +108,8 @@ class ArchiveWriter {
     IoFile* source = io_open(input.c_str(), IO_MODE_READ);
     int64_t unpacked = 0, packedSize = 0;
     const int32_t size = int32_t(m.data.size());
-    entry.crc = m.packed ? pack_member(source, archive, 0, size, &unpacked, &packedSize, nullptr)
-                         : store_member(source, archive, 0, nullptr, 0, size, &unpacked, &packedSize, nullptr);
+    entry.crc = m.packed ? pack_member(source, archive, 0, size, &unpacked, &packedSize)
+                         : store_member(source, archive, 0, nullptr, 0, size, &unpacked, &packedSize);
     io_close(source);
     remove(input.c_str());
     entry.unpacked = uint32_t(unpacked);

@@ -115,8 +115,7 @@ class MemberCodecTest : public testing::Test {
     IoFile* input = io_open(in.c_str(), IO_MODE_READ);
     EXPECT_NE(input, nullptr);
     Packed p;
-    p.crc = pack_member(input, archive, 0, static_cast<int32_t>(data.size()), &p.unpacked,
-                        &p.packed, nullptr);
+    p.crc = pack_member(input, archive, 0, static_cast<int32_t>(data.size()), &p.unpacked, &p.packed);
     io_close(input);
     return p;
   }

@@ -2,9 +2,11 @@
 // shared by all formats and codecs: copies, the member reader and the output sink.
 #include "codec/common/transfer.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "platform/console.h"
+#include "platform/settings.h"
 
 TransferState transfer;
 
@@ -86,8 +88,10 @@ void report_named(int message, const PathName* name, const IoFile* file) {
 }
 
 // Prints the short percentage and moves the cursor back over it, so the next
-// figure overwrites it; restarts the progress clock.
+// figure overwrites it; restarts the progress clock. Only a live console gets
+// figures: redirected output receives each action line once, finished.
 void show_progress(uint32_t part) {
+  if (!console_live()) return;
   char figure[16];
   format_percent(transfer.expectedTotal, part, figure, false);
   print_text(figure);
@@ -281,7 +285,9 @@ int output_sink(const unsigned char* buffer, int from, int to) {
       // Text members hold LF line ends, which are this platform's own: they
       // are written as they are.
       int piece = to - pos < kOutputPiece ? to - pos : kOutputPiece;
-      bool failed = io_write(transfer.output, buffer + pos, piece) != piece;
+      // Standard output on a terminal is written at once (through the pager
+      // when it is on); everything else through the file object.
+      bool failed = io_console_write(transfer.output, buffer + pos, piece) != piece;
       if (failed || (transfer.output->flags & IO_WRITE_ERROR)) {
         report_named(MSG_WRITE_ERROR, transfer.writeTargetName, transfer.output);
         return 1;
@@ -314,9 +320,15 @@ void transfer_announce(const PathName* displayName, const PathName* outputName) 
   if (!displayName) return;
   print_action(*displayName, transfer.output ? ActionKind::Extract : ActionKind::Test);
   if (outputName) {
+    // The output is named when it is not what the action line shows already
+    // (the full path with paths kept, the name part otherwise).
     char shown[PATH_MAX_TEXT];
     char target[PATH_MAX_TEXT];
-    displayName->full_path(shown);
+    if (platformSettings.pathMode) {
+      displayName->full_path(shown);
+    } else {
+      snprintf(shown, sizeof shown, "%s", displayName->name);
+    }
     outputName->full_path(target);
     if (strcmp(shown, target) != 0) {
       print_text(message_text(MSG_TO));

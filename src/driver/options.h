@@ -87,3 +87,7 @@ struct DriverState {
 
 extern Options options;
 extern DriverState driverState;
+
+// Frees what the switch record owns (names, exclusions, directories, the
+// comment file) and sets it back to that of a fresh run.
+void reset_options();

@@ -13,7 +13,6 @@
 namespace {
 
 constexpr int kMaxBits = 15;
-constexpr int kMaxLiteralCodes = 286;
 constexpr int kMaxDistanceCodes = 30;
 constexpr int kFixedLiteralCodes = 288;
 constexpr unsigned kWindow = 32768;

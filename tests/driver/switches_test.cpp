@@ -20,14 +20,7 @@ namespace {
 
 // Frees what the switch record and the driver state own and starts them afresh.
 void reset_state() {
-  for (int i = 0; i < options.exclusionCount; ++i) delete options.exclusions[i];
-  delete options.workDirectory;
-  delete options.outputDirectory;
-  delete options.commentFile;
-  for (int i = 0; i < options.nameCount; ++i) free(options.names[i]);
-  free(options.names);
-  free(options.nameTextFlags);
-  options = Options{};
+  reset_options();
   delete driverState.archivePath;
   driverState = DriverState{};
 }

@@ -109,14 +109,14 @@ void walk_length_symbols(int n, Emit emit) {
 void count_length_symbols(int n) {
   HuffEncoder& e = huffEncoder;
   memset(e.len_freq, 0, sizeof e.len_freq);
-  walk_length_symbols(n, [&e](int symbol, int, uint32_t) { e.len_freq[symbol] += 1; });
+  walk_length_symbols(n, [&](int symbol, int, uint32_t) { e.len_freq[symbol] += 1; });
 }
 
 // The char/length lengths 0..n-1, each as a code-length symbol.
 void write_char_lengths(int n) {
   HuffEncoder& e = huffEncoder;
   put_bits(HUFF_CHAR_COUNT_BITS, static_cast<uint32_t>(n));
-  walk_length_symbols(n, [&e](int symbol, int bits, uint32_t value) {
+  walk_length_symbols(n, [&](int symbol, int bits, uint32_t value) {
     put_bits(e.short_len[symbol], e.short_code[symbol]);
     if (bits) put_bits(bits, value);
   });

@@ -56,8 +56,9 @@ struct FiveModel {
   Context context[CONTEXTS];
   SymbolArena<ARENA> arena;
   int32_t packOrder[CONTEXTS];  // scratch of the arena packing
-  uint64_t table[TABLE_SIZE];   // the contexts by key
+  ContextEntry table[TABLE_SIZE];  // the contexts by key
   Recency recency;
+  int32_t untouched;     // slots never taken since the start (the lowest ones); 0 before the first start
   int32_t freeSymbols;  // of the EXTRA_SYMBOLS, those not held by a context
   int32_t reclaimCursor;
   int32_t order4Budget;  // order-4 slots that may still be reused before order 4 stops growing
@@ -104,18 +105,13 @@ uint16_t* counts_of(const Context& c) { return model.arena.count + block_offset(
 
 void model_start() {
   FiveModel& m = model;
-  context_table_clear(m.table, TABLE_SIZE);
   m.maxOrder = MAX_ORDER;
-  for (Context& c : m.context) {
-    c.key = FREE_SLOT;
-    c.block = NO_BLOCK;
-    c.length = 0;
-  }
   memcpy(m.bias, BIAS_START, sizeof m.bias);
   m.order4Budget = ORDER4_BUDGET;
   m.run = 0;
   m.reclaimCursor = 0;
-  recency_start(m.context, CONTEXTS, m.recency);
+  slots_restart(m.context, CONTEXTS, m.untouched, m.recency, m.table, TABLE_SIZE, FREE_SLOT);
+  m.untouched = CONTEXTS;
   arena_start(m.arena);
   m.freeSymbols = EXTRA_SYMBOLS;
   memset(&m.excluded, 0, sizeof m.excluded);
@@ -142,7 +138,7 @@ void begin_symbol() {
 
 int32_t five_find_context() {
   FiveModel& m = model;
-  return find_context(m.table, TABLE_SIZE - 1, m.key, m.home, &m.searchOrder);
+  return find_context(m.table, TABLE_SIZE - 1, m.context, m.key, m.home, &m.searchOrder);
 }
 
 inline int order_of(int32_t s) { return static_cast<int>(model.context[s].key & 0xFF); }
@@ -364,6 +360,8 @@ void five_create_context(int order, int symbol) {
     context_table_erase(m.table, TABLE_SIZE - 1, m.context, s);
     m.freeSymbols += c.length - 1;
     list_release(lists(), s);
+  } else {
+    m.untouched--;
   }
   context_table_insert(m.table, TABLE_SIZE - 1, m.context, s, m.key[order], m.home[order]);
   list_start(lists(), s, symbol);

@@ -51,8 +51,9 @@ struct PpmModel {
   Context context[CONTEXTS];
   SymbolArena<ARENA> arena;
   int32_t packOrder[CONTEXTS];  // scratch of the arena packing
-  uint64_t table[TABLE_SIZE];   // the contexts by key
+  ContextEntry table[TABLE_SIZE];  // the contexts by key
   Recency recency;
+  int32_t untouched;     // slots never taken since the start (the lowest ones); 0 before the first start
   int32_t freeSymbols;   // of the EXTRA_SYMBOLS, those not held by a context
   int32_t reclaimCursor;
   int32_t order5Budget;  // order-5 slots that may still be reused before order 5 stops growing
@@ -81,16 +82,11 @@ uint16_t* counts_of(const Context& c) { return model.arena.count + block_offset(
 void model_start() {
   PpmModel& m = model;
   m.order5Budget = ORDER5_BUDGET;
-  context_table_clear(m.table, TABLE_SIZE);
   m.maxOrder = MAX_ORDER;
   m.run = 0;
   m.reclaimCursor = 0;
-  for (Context& c : m.context) {
-    c.key = FREE_SLOT;
-    c.block = NO_BLOCK;
-    c.length = 0;
-  }
-  recency_start(m.context, CONTEXTS, m.recency);
+  slots_restart(m.context, CONTEXTS, m.untouched, m.recency, m.table, TABLE_SIZE, FREE_SLOT);
+  m.untouched = CONTEXTS;
   arena_start(m.arena);
   m.freeSymbols = EXTRA_SYMBOLS;
   memset(&m.excluded, 0, sizeof m.excluded);
@@ -117,7 +113,7 @@ void begin_symbol() {
 // The existing context of the highest order below the last one found.
 int32_t ppm_find_context() {
   PpmModel& m = model;
-  return find_context(m.table, TABLE_SIZE - 1, m.key, m.home, &m.searchOrder);
+  return find_context(m.table, TABLE_SIZE - 1, m.context, m.key, m.home, &m.searchOrder);
 }
 
 inline int order_of(int32_t slot) { return static_cast<int>(model.context[slot].key & 0xFF); }
@@ -334,6 +330,7 @@ void ppm_create_context(int order, int symbol) {
   const int32_t s = m.recency.tail;
   move_to_head(s);
   if (order_of(s) != FREE_SLOT) ppm_remove_context(s);
+  else m.untouched--;
   Context& c = m.context[s];
   context_table_insert(m.table, TABLE_SIZE - 1, m.context, s, m.key[order], m.home[order]);
   list_start(lists(), s, symbol);

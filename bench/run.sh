@@ -5,7 +5,8 @@
 # All engines run in the same invocation, interleaved round by round, and the
 # table gives each kvx time as a ratio of the peer's. Nothing is asserted.
 #
-# Usage: bench/run.sh [--runs N] [--corpus DIR] [--no-build]
+# Usage: bench/run.sh [--runs N] [--corpus DIR] [--no-build] [--only SECTION]
+# (SECTION: default, context, commands or tar; the default is all of them)
 set -u
 export LC_ALL=C   # EPOCHREALTIME with a decimal point, byte-wise sort
 
@@ -14,12 +15,14 @@ BUILD=$ROOT/build-bench
 CORPUS=$ROOT/../shared/bench/corpus
 RUNS=5
 BUILD_FIRST=1
+ONLY=
 while (($#)); do
   case $1 in
     --runs) RUNS=$2; shift 2 ;;
     --corpus) CORPUS=$2; shift 2 ;;
     --no-build) BUILD_FIRST=0; shift ;;
-    *) echo "usage: bench/run.sh [--runs N] [--corpus DIR] [--no-build]" >&2; exit 2 ;;
+    --only) ONLY=$2; shift 2 ;;
+    *) echo "usage: bench/run.sh [--runs N] [--corpus DIR] [--no-build] [--only SECTION]" >&2; exit 2 ;;
   esac
 done
 [[ $RUNS =~ ^[1-9][0-9]*$ ]] || { echo "run.sh: --runs wants a positive number" >&2; exit 2; }
@@ -500,10 +503,11 @@ cd "$WORK" || exit 1
 # What starting a process under the timer costs: part of every time below.
 add_job "start" "" "$WORK" /dev/null true
 run_rounds "${JOB_OF[start]}"
-for f in "${FILES[@]}"; do codec_file "$f"; done
-for f in "${FILES[@]}"; do context_file "$f"; done
-commands_level
-tar_level
+want() { [[ -z $ONLY || $ONLY == "$1" ]]; }
+if want default; then for f in "${FILES[@]}"; do codec_file "$f"; done; fi
+if want context; then for f in "${FILES[@]}"; do context_file "$f"; done; fi
+if want commands; then commands_level; fi
+if want tar; then tar_level; fi
 
 printf 'kvx benchmark, %s, %s, %d runs per engine (ms = median wall time of one process;\n' \
   "$(date -u '+%Y-%m-%d %H:%M UTC')" "$(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)" "$RUNS"

@@ -1,7 +1,7 @@
 // Method five's model: 65536 context slots of orders 0..4 found through a
-// hash built from a table of pseudo-random numbers, each with its total, its
-// count of rare symbols, its number of symbols and an adaptive counter, and
-// a shared pool of 131072 symbol nodes. The escape estimate of a context
+// hash built from a table of pseudo-random numbers, each with its symbols in
+// order, its total, its count of rare symbols and an adaptive counter, with
+// room for 131072 symbols in all (each slot's first and 65536 more). The escape estimate of a context
 // seen once follows a bias per order. Encoder and decoder run the same model
 // steps; nothing read from a stream can move them outside the fixed tables.
 #include "codec/ppm/five.h"
@@ -11,18 +11,20 @@
 
 #include "codec/common/settings.h"
 #include "codec/ppm/model_common.h"
+#include "codec/ppm/symbol_lists.h"
 
 namespace {
 
 constexpr int CONTEXTS = 65536;
-constexpr int NODES = 131072;
-constexpr int HASH_SIZE = 65536;       // entries of the table of pseudo-random numbers
+constexpr int EXTRA_SYMBOLS = 65536;  // symbols beyond each context's first
+constexpr uint32_t ARENA = 3 * (CONTEXTS + EXTRA_SYMBOLS);
+constexpr int HASH_SIZE = 65536;           // entries of the table of pseudo-random numbers
 constexpr uint32_t TABLE_SIZE = 1u << 17;  // the context table: half full at most
 constexpr int MAX_ORDER = 4;
 constexpr int ORDER4_BUDGET = 16384;
 constexpr uint8_t FREE_SLOT = 255;
 constexpr uint32_t RESCALE_TOTAL = 8000;  // a context whose total reaches this is rescaled
-constexpr uint8_t RARE_BELOW = 3;         // counts below this are rare
+constexpr uint16_t RARE_BELOW = 3;        // counts below this are rare
 constexpr uint8_t TUNE_START = 4;
 constexpr uint8_t BIAS_MAX = 32;
 constexpr uint8_t BIAS_START[MAX_ORDER + 1] = {16, 15, 15, 15, 15};
@@ -31,31 +33,33 @@ constexpr int PIECE = 4096;  // bytes read and passed on at a time
 constexpr uint8_t HEADER_BYTE = 1;
 
 struct Context {
-  uint64_t key;      // order in the low byte, then the order-many preceding bytes (h0 first)
-  int32_t older;     // recency list, towards the least recently used slot
-  int32_t newer;     // recency list, towards the most recently used slot
-  uint32_t home;     // its home entry in the context table
-  uint32_t total;    // sum of the counts; below 8000 between updates
-  uint8_t rare;      // symbols with a count below 3
-  uint8_t distinct;  // symbols minus 1
-  uint8_t tune;      // adaptive counter: a context whose finds keep falling short is rescaled
+  uint64_t key;     // order in the low byte (255: free), then the order-many preceding bytes (h0 first)
+  int32_t older;    // recency list, towards the least recently used slot
+  int32_t newer;    // recency list, towards the most recently used slot
+  uint32_t home;    // its home entry in the context table
+  uint32_t block;   // its symbols and counts in the arena
+  uint16_t total;   // sum of the counts; below 8000 between updates
+  uint16_t length;  // symbols
+  uint8_t rare;     // symbols with a count below 3
+  uint8_t tune;     // adaptive counter: a context whose finds keep falling short is rescaled
 };
 
-// Counts stay below 8000, the most a context's total reaches.
-using Node = SymbolNode;
-
+// A context visited for the current symbol: where the symbol was found, or
+// that it escaped (the symbol is then added at the end).
 struct Visit {
   int32_t context;
   bool escaped;
-  int32_t node;  // the symbol's node where found, else the context's last node
+  int at;
 };
 
 struct FiveModel {
   Context context[CONTEXTS];
-  Node node[NODES];  // node k < CONTEXTS is the first node of slot k
-  uint64_t table[TABLE_SIZE];  // the contexts by key
+  SymbolArena<ARENA> arena;
+  int32_t packOrder[CONTEXTS];  // scratch of the arena packing
+  ContextEntry table[TABLE_SIZE];  // the contexts by key
   Recency recency;
-  int32_t freeHead;  // free symbol nodes, chained through next
+  int32_t untouched;     // slots never taken since the start (the lowest ones); 0 before the first start
+  int32_t freeSymbols;  // of the EXTRA_SYMBOLS, those not held by a context
   int32_t reclaimCursor;
   int32_t order4Budget;  // order-4 slots that may still be reused before order 4 stops growing
   int maxOrder;
@@ -92,21 +96,24 @@ const HashTable& hash_table() {
   return table;
 }
 
+SymbolLists<Context, ARENA> lists() {
+  return SymbolLists<Context, ARENA>{model.context, CONTEXTS, &model.arena, model.packOrder};
+}
+
+uint8_t* symbols_of(const Context& c) { return model.arena.symbol + block_offset(c.block); }
+uint16_t* counts_of(const Context& c) { return model.arena.count + block_offset(c.block); }
+
 void model_start() {
   FiveModel& m = model;
-  context_table_clear(m.table, TABLE_SIZE);
   m.maxOrder = MAX_ORDER;
-  for (int32_t s = 0; s < CONTEXTS; s++) {
-    m.context[s].key = FREE_SLOT;
-    m.node[s] = Node{-1, 0, 0};
-  }
   memcpy(m.bias, BIAS_START, sizeof m.bias);
   m.order4Budget = ORDER4_BUDGET;
   m.run = 0;
   m.reclaimCursor = 0;
-  recency_start(m.context, CONTEXTS, m.recency);
-  for (int32_t n = CONTEXTS; n < NODES; n++) m.node[n] = Node{n + 1 < NODES ? n + 1 : -1, 0, 0};
-  m.freeHead = CONTEXTS;
+  slots_restart(m.context, CONTEXTS, m.untouched, m.recency, m.table, TABLE_SIZE, FREE_SLOT);
+  m.untouched = CONTEXTS;
+  arena_start(m.arena);
+  m.freeSymbols = EXTRA_SYMBOLS;
   memset(&m.excluded, 0, sizeof m.excluded);
   memset(m.history, 0, sizeof m.history);
   m.visitCount = 0;
@@ -124,14 +131,14 @@ void begin_symbol() {
     m.home[k] = hash << 1 | (k & 1);
     __builtin_prefetch(&m.table[m.home[k]]);
   }
-  exclusions_clear(m.excluded);
+  if (m.excluded.count != 0) exclusions_clear(m.excluded);
   m.searchOrder = MAX_ORDER + 1;
   m.visitCount = 0;
 }
 
 int32_t five_find_context() {
   FiveModel& m = model;
-  return find_context(m.table, TABLE_SIZE - 1, m.key, m.home, &m.searchOrder);
+  return find_context(m.table, TABLE_SIZE - 1, m.context, m.key, m.home, &m.searchOrder);
 }
 
 inline int order_of(int32_t s) { return static_cast<int>(model.context[s].key & 0xFF); }
@@ -139,10 +146,10 @@ inline int order_of(int32_t s) { return static_cast<int>(model.context[s].key & 
 uint32_t five_escape_count(uint32_t rare, int32_t s) {
   const Context& c = model.context[s];
   if (c.total == 1) return model.bias[order_of(s)] < 16 ? 1 : 2;
-  const uint32_t kinds = c.distinct + 1u;
+  const uint32_t kinds = c.length;
   uint32_t e;
-  if (c.distinct == 255) e = 1;
-  else if (c.distinct == 0) e = rare;
+  if (kinds == 256) e = 1;
+  else if (kinds == 1) e = rare;
   else if (2 * kinds < c.total) e = rare;
   else e = rare * kinds * 2 / c.total + (kinds == c.total ? kinds / 2 : 0);
   return e == 0 ? 1 : e;
@@ -157,10 +164,6 @@ void adjust_bias(int32_t s, bool found) {
   if (!found && bias < BIAS_MAX) bias++;
 }
 
-void record_visit(int32_t s, bool escaped, int32_t node) {
-  model.visits[model.visitCount++] = Visit{s, escaped, node};
-}
-
 // The scale of the first context tried after a run of finds. The context
 // total stays below 8000, so the scaled total plus the escape count (at
 // most 256 when the total is large) stays below the coder's limit.
@@ -169,26 +172,22 @@ uint32_t run_scale(uint32_t total) {
   return total <= 4 && model.run == RUN_MAX ? 4 : 2;
 }
 
-void found_in(int32_t s, int32_t node) {
-  if (model.run < RUN_MAX) model.run++;
-  adjust_bias(s, true);
-  record_visit(s, false, node);
-}
-
-// An escape ends the run where it is the first context tried (in a later
-// one the run is 0 already).
-void escaped_in(int32_t s, int32_t last) {
-  model.run = 0;
-  adjust_bias(s, false);
-  record_visit(s, true, last);
+// A find adds to the run; an escape ends it where it is the first context
+// tried (in a later one the run is 0 already).
+void visited(int32_t s, int at) {
+  FiveModel& m = model;
+  const bool found = at >= 0;
+  if (!found) m.run = 0;
+  else if (m.run < RUN_MAX) m.run++;
+  adjust_bias(s, found);
+  m.visits[m.visitCount++] = Visit{s, !found, at};
 }
 
 // How a context is coded: the first context tried takes all its symbols
 // (its total is kept) and may be scaled by a run of finds; a later one only
 // those not excluded, unscaled.
 struct Coding {
-  const Candidates* candidates;  // null: the whole chain
-  uint32_t total;                // counts taking part
+  uint32_t total;  // counts taking part
   uint32_t escape;
   uint32_t scale;
   uint32_t codingTotal;  // scaled total plus the escape count
@@ -198,11 +197,13 @@ Coding prepare(int32_t s, Candidates& candidates) {
   const FiveModel& m = model;
   const Context& c = m.context[s];
   Coding coding;
+  candidates.count = -1;
   if (m.excluded.count == 0) {
-    coding = Coding{nullptr, c.total, five_escape_count(c.rare, s), run_scale(c.total), 0};
+    coding = Coding{c.total, five_escape_count(c.rare, s), run_scale(c.total), 0};
   } else {
-    const CandidateSums sums = gather_candidates(m.node, s, m.excluded, RARE_BELOW, candidates);
-    coding = Coding{&candidates, sums.total, five_escape_count(sums.rare, s), 1, 0};
+    const CandidateSums sums =
+        gather_candidates(symbols_of(c), counts_of(c), c.length, m.excluded, RARE_BELOW, candidates);
+    coding = Coding{sums.total, five_escape_count(sums.rare, s), 1, 0};
   }
   coding.codingTotal = coding.total * coding.scale + coding.escape;
   assert(coding.codingTotal < ARITH_TOTAL_LIMIT);
@@ -213,16 +214,17 @@ bool five_code_in_context(ArithEncoder& e, int32_t s, int symbol) {
   FiveModel& m = model;
   Candidates candidates;
   const Coding c = prepare(s, candidates);
-  const CodingStop stop = walk_coding_nodes(m.node, s, c.candidates, m.excluded,
-                                            [symbol](const Node& node) { return node.symbol == symbol; });
-  if (stop.node >= 0) {
-    arith_encode(e, stop.cum * c.scale, (stop.cum + m.node[stop.node].count) * c.scale, c.codingTotal);
-    found_in(s, stop.node);
-    return true;
+  const Context& context = m.context[s];
+  const uint16_t* count = counts_of(context);
+  const CodingStop stop = walk_coding_entries(symbols_of(context), count, context.length, candidates, m.excluded,
+                                              [symbol](int x, uint32_t) { return x == symbol; });
+  if (stop.at >= 0) {
+    arith_encode(e, stop.cum * c.scale, (stop.cum + count[stop.at]) * c.scale, c.codingTotal);
+  } else {
+    arith_encode(e, c.total * c.scale, c.codingTotal, c.codingTotal);
   }
-  arith_encode(e, c.total * c.scale, c.codingTotal, c.codingTotal);
-  escaped_in(s, stop.last);
-  return false;
+  visited(s, stop.at);
+  return stop.at >= 0;
 }
 
 int five_decode_in_context(ArithDecoder& d, int32_t s) {
@@ -230,19 +232,24 @@ int five_decode_in_context(ArithDecoder& d, int32_t s) {
   Candidates candidates;
   const Coding c = prepare(s, candidates);
   const uint32_t target = arith_target(d, c.codingTotal);
+  const Context& context = m.context[s];
+  const uint8_t* symbol = symbols_of(context);
+  const uint16_t* count = counts_of(context);
   uint32_t cum = 0;
-  const CodingStop stop = walk_coding_nodes(m.node, s, c.candidates, m.excluded, [&](const Node& node) {
-    cum += node.count;
-    return cum * c.scale > target;
-  });
-  if (stop.node >= 0) {
-    arith_decode_update(d, stop.cum * c.scale, (stop.cum + m.node[stop.node].count) * c.scale, c.codingTotal);
-    found_in(s, stop.node);
-    return m.node[stop.node].symbol;
+  const CodingStop stop =
+      walk_coding_entries(symbol, count, context.length, candidates, m.excluded, [&](int, uint32_t n) {
+        cum += n;
+        return cum * c.scale > target;
+      });
+  int result = PPM_END_SYMBOL;
+  if (stop.at >= 0) {
+    arith_decode_update(d, stop.cum * c.scale, (stop.cum + count[stop.at]) * c.scale, c.codingTotal);
+    result = symbol[stop.at];
+  } else {
+    arith_decode_update(d, c.total * c.scale, c.codingTotal, c.codingTotal);
   }
-  arith_decode_update(d, c.total * c.scale, c.codingTotal, c.codingTotal);
-  escaped_in(s, stop.last);
-  return PPM_END_SYMBOL;
+  visited(s, stop.at);
+  return result;
 }
 
 bool named_by_visit(int32_t s) {
@@ -252,87 +259,65 @@ bool named_by_visit(int32_t s) {
   return false;
 }
 
-void free_node(int32_t n) {
-  model.node[n].next = model.freeHead;
-  model.freeHead = n;
-}
-
-// Sets the context's total, rare and distinct from the counts of its nodes.
-void recount(Context& c, uint32_t total, uint32_t rare, uint32_t distinct) {
-  c.total = total;
+// Sets the context's total and rare count from its counts.
+void recount(Context& c) {
+  const uint16_t* count = counts_of(c);
+  uint32_t total = 0;
+  uint32_t rare = 0;
+  for (uint32_t i = 0; i < c.length; i++) {
+    total += count[i];
+    rare += count[i] < RARE_BELOW;
+  }
+  c.total = static_cast<uint16_t>(total);
   c.rare = static_cast<uint8_t>(rare);
-  c.distinct = static_cast<uint8_t>(distinct);
 }
 
-// Frees nodes of the next context in slot order that has two or more and is
-// not visited for the current symbol: the nodes of the smallest count go,
-// the others are divided by that count + 1.
+// Frees symbols of the next context in slot order that has two or more and
+// is not visited for the current symbol: those of the smallest count go,
+// the others are divided by that count + 1. When the first symbol goes,
+// the first one that stays (or the last) takes its place; if that was the
+// last, its count stays as it is.
 void five_reclaim() {
   FiveModel& m = model;
-  // The extra nodes are all in use and the visited contexts hold at most
+  // All extra symbols are held and the visited contexts hold at most
   // 5 x 255 of them, so some other context has two or more.
   do {
     m.reclaimCursor = (m.reclaimCursor + 1) % CONTEXTS;
-  } while (m.node[m.reclaimCursor].next < 0 || named_by_visit(m.reclaimCursor));
+  } while (m.context[m.reclaimCursor].length < 2 || named_by_visit(m.reclaimCursor));
   const int32_t s = m.reclaimCursor;
   Context& c = m.context[s];
-  uint32_t least = m.node[s].count;
-  for (int32_t n = m.node[s].next; n >= 0; n = m.node[n].next) {
-    if (m.node[n].count < least) least = m.node[n].count;
+  uint8_t* symbol = symbols_of(c);
+  uint16_t* count = counts_of(c);
+  uint32_t least = count[0];
+  for (uint32_t i = 1; i < c.length; i++) {
+    if (count[i] < least) least = count[i];
   }
   const uint32_t divisor = least + 1;
-  Node& first = m.node[s];
-  if (first.count < divisor) {
-    // The first node belongs to the slot: the first node that stays (or
-    // the last one) moves into it, and the nodes up to it are freed.
-    const int32_t second = first.next;
-    int32_t y = second;
-    while (m.node[y].count < divisor && m.node[y].next >= 0) y = m.node[y].next;
-    first.symbol = m.node[y].symbol;
-    first.count = m.node[y].count;
-    first.next = m.node[y].next;
-    m.node[y].next = m.freeHead;
-    m.freeHead = second;
-    if (first.next < 0) {
-      recount(c, first.count, first.count < RARE_BELOW, 0);
-      return;
-    }
+  uint32_t first = 0;
+  if (count[0] < divisor) {
+    while (count[first] < divisor && first + 1 < c.length) first++;
   }
-  first.count = static_cast<uint16_t>(first.count / divisor);
-  uint32_t total = first.count;
-  uint32_t rare = first.count < RARE_BELOW;
-  uint32_t distinct = 0;
-  int32_t previous = s;
-  for (int32_t n = first.next; n >= 0;) {
-    Node& node = m.node[n];
-    if (node.count < divisor) {
-      m.node[previous].next = node.next;
-      free_node(n);
-      n = m.node[previous].next;
-      continue;
-    }
-    node.count = static_cast<uint16_t>(node.count / divisor);
-    distinct++;
-    total += node.count;
-    rare += node.count < RARE_BELOW;
-    previous = n;
-    n = node.next;
+  const bool lastMovedUp = first == c.length - 1u && first > 0;
+  uint32_t kept = 0;
+  for (uint32_t i = first; i < c.length; i++) {
+    if (i > first && count[i] < divisor) continue;
+    symbol[kept] = symbol[i];
+    count[kept] = lastMovedUp ? count[i] : static_cast<uint16_t>(count[i] / divisor);
+    kept++;
   }
-  recount(c, total, rare, distinct);
+  m.freeSymbols += static_cast<int32_t>(c.length - kept);
+  c.length = static_cast<uint16_t>(kept);
+  recount(c);
+  list_fit(lists(), s);
 }
 
 // Halves the counts above 1 and sets the statistics anew.
-void rescale(Context& c, int32_t s) {
-  uint32_t total = 0;
-  uint32_t rare = 0;
-  for (int32_t n = s; n >= 0; n = model.node[n].next) {
-    Node& node = model.node[n];
-    if (node.count > 1) node.count >>= 1;
-    total += node.count;
-    rare += node.count < RARE_BELOW;
+void rescale(Context& c) {
+  uint16_t* count = counts_of(c);
+  for (uint32_t i = 0; i < c.length; i++) {
+    if (count[i] > 1) count[i] >>= 1;
   }
-  c.total = total;
-  c.rare = static_cast<uint8_t>(rare);
+  recount(c);
 }
 
 // Adds the symbol to the contexts that escaped, counts it where it was
@@ -342,25 +327,23 @@ void five_update(int symbol) {
   for (int i = m.visitCount - 1; i >= 0; i--) {
     const Visit& v = m.visits[i];
     Context& c = m.context[v.context];
-    int32_t updated = v.node;
+    int at = v.at;
     if (v.escaped) {
-      if (m.freeHead < 0) five_reclaim();
-      updated = m.freeHead;
-      m.freeHead = m.node[updated].next;
-      m.node[updated] = Node{m.node[v.node].next, 1, static_cast<uint8_t>(symbol)};
-      m.node[v.node].next = updated;
-      c.distinct++;
+      if (m.freeSymbols == 0) five_reclaim();
+      m.freeSymbols--;
+      list_append(lists(), v.context, symbol);
+      at = c.length - 1;
       c.rare++;
-    } else if (++m.node[updated].count == RARE_BELOW) {
+    } else if (++counts_of(c)[at] == RARE_BELOW) {
       c.rare--;
     }
     c.total++;
-    const uint32_t average = c.total / (c.distinct + 1u);
-    if (2u * m.node[updated].count < average) c.tune--;
+    const uint32_t average = c.total / c.length;
+    if (2u * counts_of(c)[at] < average) c.tune--;
     else if (c.tune < TUNE_START) c.tune++;
     if (c.tune == 0 || c.total >= RESCALE_TOTAL) {
       c.tune++;
-      rescale(c, v.context);
+      rescale(c);
     }
   }
 }
@@ -375,20 +358,16 @@ void five_create_context(int order, int symbol) {
   if (order_of(s) != FREE_SLOT) {
     if (order_of(s) == MAX_ORDER && --m.order4Budget == 0) m.maxOrder = MAX_ORDER - 1;
     context_table_erase(m.table, TABLE_SIZE - 1, m.context, s);
-    const int32_t extra = m.node[s].next;
-    if (extra >= 0) {
-      int32_t last = extra;
-      while (m.node[last].next >= 0) last = m.node[last].next;
-      m.node[last].next = m.freeHead;
-      m.freeHead = extra;
-    }
+    m.freeSymbols += c.length - 1;
+    list_release(lists(), s);
+  } else {
+    m.untouched--;
   }
   context_table_insert(m.table, TABLE_SIZE - 1, m.context, s, m.key[order], m.home[order]);
+  list_start(lists(), s, symbol);
   c.total = 1;
   c.rare = 1;
-  c.distinct = 0;
   c.tune = TUNE_START;
-  m.node[s] = Node{-1, 1, static_cast<uint8_t>(symbol)};
 }
 
 void learn(int symbol, int first, int top) {

@@ -1,68 +1,70 @@
 // The high method's model: 11264 context slots of orders 0..5 found through
-// a hash of their keys, each owning a chain of symbol nodes from a shared pool
-// of 22528, kept in a recency list so that the least recently used slot is
-// the one reused. Encoder and decoder run the same model steps; nothing read
-// from a stream can move them outside the fixed tables, and decoding ends
-// after the member's size even when the end symbol never comes.
+// a hash of their keys, each holding its symbols in order, with room for
+// 22528 symbols in all (each slot's first and 11264 more), kept in a
+// recency list so that the least recently used slot is the one reused.
+// Encoder and decoder run the same model steps; nothing read from a stream
+// can move them outside the fixed tables, and decoding ends after the
+// member's size even when the end symbol never comes.
 #include "codec/ppm/high.h"
 
 #include <cstring>
 
 #include "codec/common/settings.h"
 #include "codec/ppm/model_common.h"
+#include "codec/ppm/symbol_lists.h"
 
 namespace {
 
 constexpr int CONTEXTS = 11264;
-constexpr int NODES = 22528;
+constexpr int EXTRA_SYMBOLS = 11264;  // symbols beyond each context's first
+constexpr uint32_t ARENA = 3 * (CONTEXTS + EXTRA_SYMBOLS);
 constexpr int TABLE_BITS = 15;  // a third full at most
 constexpr uint32_t TABLE_SIZE = 1u << TABLE_BITS;
 constexpr int MAX_ORDER = 5;
 constexpr int ORDER5_BUDGET = CONTEXTS / 4;
 constexpr uint8_t FREE_SLOT = 255;
 constexpr uint32_t HALVING_TOTAL = 4096;  // a context coded with more than this is halved
+constexpr uint16_t RARE_BELOW = 4;
 constexpr int PIECE = 1024;               // bytes read and passed on at a time
 constexpr uint8_t HEADER_BYTE = 5;
 
 struct Context {
-  uint64_t key;      // order in the low byte, then the order-many preceding bytes (h0 first)
-  int32_t older;     // recency list, towards the least recently used slot
-  int32_t newer;     // recency list, towards the most recently used slot
-  uint32_t home;     // its home entry in the context table
-  // Statistics of all its nodes, kept up to date so that a visit with
-  // nothing excluded needs no pass of its own.
-  uint32_t sum;      // all counts
-  uint16_t nodes;    // number of nodes (symbols)
-  uint16_t rare;     // nodes with a count below 4
+  uint64_t key;    // order in the low byte (255: free), then the order-many preceding bytes (h0 first)
+  int32_t older;   // recency list, towards the least recently used slot
+  int32_t newer;   // recency list, towards the most recently used slot
+  uint32_t home;   // its home entry in the context table
+  uint32_t block;  // its symbols and counts in the arena; counts stay below 4098
+  uint32_t sum;    // all counts, kept so that a visit with nothing excluded needs no pass
+  uint16_t length; // symbols
+  uint16_t rare;   // symbols with a count below 4
 };
 
-// Counts stay below 4098: a context coded with more than 4096 is halved.
-using Node = SymbolNode;
-
-// A context visited for the current symbol: the symbol's node where it was
-// found, else the context's last node, after which the symbol is added.
+// A context visited for the current symbol: where the symbol was found, or
+// that it escaped (the symbol is then added at the end).
 struct Visit {
   int32_t context;
   bool escaped;
-  int32_t node;
+  int at;
 };
 
 struct PpmModel {
   Context context[CONTEXTS];
-  Node node[NODES];  // node k < CONTEXTS is the first node of slot k
-  uint64_t table[TABLE_SIZE];  // the contexts by key
+  SymbolArena<ARENA> arena;
+  int32_t packOrder[CONTEXTS];  // scratch of the arena packing
+  ContextEntry table[TABLE_SIZE];  // the contexts by key
   Recency recency;
-  int32_t freeHead;     // free symbol nodes, chained through next
+  int32_t untouched;     // slots never taken since the start (the lowest ones); 0 before the first start
+  int32_t freeSymbols;   // of the EXTRA_SYMBOLS, those not held by a context
   int32_t reclaimCursor;
   int32_t order5Budget;  // order-5 slots that may still be reused before order 5 stops growing
   int maxOrder;
-  uint32_t run;        // symbols found in a row without an escape
+  uint32_t run;                // symbols found in a row without an escape
   uint8_t history[MAX_ORDER];  // the last bytes, most recent first
   Exclusions excluded;
   Visit visits[MAX_ORDER + 1];
   int visitCount;
   int searchOrder;
-  // Search keys and hash chains of the current history, by order.
+  // Search keys and home entries of the current history, by order.
   uint64_t key[MAX_ORDER + 1];
   uint32_t home[MAX_ORDER + 1];
 };
@@ -70,20 +72,23 @@ struct PpmModel {
 PpmModel model;
 ModelRuns runs;
 
+SymbolLists<Context, ARENA> lists() {
+  return SymbolLists<Context, ARENA>{model.context, CONTEXTS, &model.arena, model.packOrder};
+}
+
+uint8_t* symbols_of(const Context& c) { return model.arena.symbol + block_offset(c.block); }
+uint16_t* counts_of(const Context& c) { return model.arena.count + block_offset(c.block); }
+
 void model_start() {
   PpmModel& m = model;
   m.order5Budget = ORDER5_BUDGET;
-  context_table_clear(m.table, TABLE_SIZE);
   m.maxOrder = MAX_ORDER;
   m.run = 0;
   m.reclaimCursor = 0;
-  for (int32_t s = 0; s < CONTEXTS; s++) {
-    m.context[s].key = FREE_SLOT;
-    m.node[s] = Node{-1, 0, 0};
-  }
-  recency_start(m.context, CONTEXTS, m.recency);
-  for (int32_t n = CONTEXTS; n < NODES; n++) m.node[n] = Node{n + 1 < NODES ? n + 1 : -1, 0, 0};
-  m.freeHead = CONTEXTS;
+  slots_restart(m.context, CONTEXTS, m.untouched, m.recency, m.table, TABLE_SIZE, FREE_SLOT);
+  m.untouched = CONTEXTS;
+  arena_start(m.arena);
+  m.freeSymbols = EXTRA_SYMBOLS;
   memset(&m.excluded, 0, sizeof m.excluded);
   memset(m.history, 0, sizeof m.history);
   m.visitCount = 0;
@@ -108,35 +113,35 @@ void begin_symbol() {
 // The existing context of the highest order below the last one found.
 int32_t ppm_find_context() {
   PpmModel& m = model;
-  return find_context(m.table, TABLE_SIZE - 1, m.key, m.home, &m.searchOrder);
+  return find_context(m.table, TABLE_SIZE - 1, m.context, m.key, m.home, &m.searchOrder);
 }
 
 inline int order_of(int32_t slot) { return static_cast<int>(model.context[slot].key & 0xFF); }
 
 void move_to_head(int32_t s) { recency_move_to_head(model.context, model.recency, s); }
 
-// Sets the context's statistics from its nodes.
-void recount(int32_t s) {
-  Context& c = model.context[s];
+// Sets the context's sum and rare count from its counts.
+void recount(Context& c) {
+  const uint16_t* count = counts_of(c);
   c.sum = 0;
-  c.nodes = 0;
   c.rare = 0;
-  for (int32_t n = s; n >= 0; n = model.node[n].next) {
-    c.sum += model.node[n].count;
-    c.nodes++;
-    c.rare += model.node[n].count < 4;
+  for (uint32_t i = 0; i < c.length; i++) {
+    c.sum += count[i];
+    c.rare += count[i] < RARE_BELOW;
   }
 }
 
 // Halves every count above 1 in the context.
 void halve_counts(int32_t s) {
-  for (int32_t n = s; n >= 0; n = model.node[n].next) {
-    if (model.node[n].count > 1) model.node[n].count >>= 1;
+  Context& c = model.context[s];
+  uint16_t* count = counts_of(c);
+  for (uint32_t i = 0; i < c.length; i++) {
+    if (count[i] > 1) count[i] >>= 1;
   }
-  recount(s);
+  recount(c);
 }
 
-// A context as coded for the current symbol: n counts every node, the
+// A context as coded for the current symbol: n counts every symbol, the
 // rest only the symbols not excluded.
 struct Tally {
   uint32_t n;
@@ -156,15 +161,15 @@ uint32_t escape_count(const Tally& t) {
 }
 
 // The statistics of a context under the current exclusions; with
-// exclusions its nodes not excluded are gathered (else the walk that codes
-// the symbol follows the chain itself).
+// exclusions its symbols not excluded are gathered.
 Tally tally(int32_t s, Candidates& candidates) {
   const PpmModel& m = model;
   const Context& c = m.context[s];
-  Tally t{c.nodes, c.sum, c.sum, c.rare};
+  Tally t{c.length, c.sum, c.sum, c.rare};
   candidates.count = -1;
   if (m.excluded.count == 0) return t;
-  const CandidateSums sums = gather_candidates(m.node, s, m.excluded, 4, candidates);
+  const CandidateSums sums =
+      gather_candidates(symbols_of(c), counts_of(c), c.length, m.excluded, RARE_BELOW, candidates);
   t.total = sums.total;
   t.rare = sums.rare;
   return t;
@@ -193,26 +198,8 @@ Coding prepare(int32_t s, Candidates& candidates) {
   }
 }
 
-void record_visit(int32_t s, bool escaped, int32_t node) {
-  model.visits[model.visitCount++] = Visit{s, escaped, node};
-}
-
-// The escape of a context: its symbols not excluded yet are excluded (the
-// walk that looked for the symbol marked them already), the run ends, and
-// the symbol will be added after the last node.
-void escaped_in(int32_t s, int32_t last) {
-  model.run = 0;
-  record_visit(s, true, last);
-}
-
-void found_in(int32_t s, int32_t node) {
-  model.run += 1;
-  record_visit(s, false, node);
-}
-
-// The coding nodes of s: the gathered candidates, or the whole chain.
-const Candidates* coding_nodes(const Candidates& candidates) {
-  return candidates.count < 0 ? nullptr : &candidates;
+void record_visit(int32_t s, bool escaped, int at) {
+  model.visits[model.visitCount++] = Visit{s, escaped, at};
 }
 
 // Codes `symbol` in context s, or its escape; answers whether it was found.
@@ -220,18 +207,21 @@ bool ppm_code_in_context(ArithEncoder& e, int32_t s, int symbol) {
   PpmModel& m = model;
   Candidates candidates;
   const Coding c = prepare(s, candidates);
-  const CodingStop stop = walk_coding_nodes(m.node, s, coding_nodes(candidates), m.excluded,
-                                            [symbol](const Node& node) { return node.symbol == symbol; });
-  if (stop.node >= 0) {
-    arith_encode(e, stop.cum * c.scale, (stop.cum + m.node[stop.node].count) * c.scale, c.codingTotal);
-    found_in(s, stop.node);
+  const Context& context = m.context[s];
+  const uint16_t* count = counts_of(context);
+  const CodingStop stop = walk_coding_entries(symbols_of(context), count, context.length, candidates, m.excluded,
+                                              [symbol](int x, uint32_t) { return x == symbol; });
+  if (stop.at >= 0) {
+    arith_encode(e, stop.cum * c.scale, (stop.cum + count[stop.at]) * c.scale, c.codingTotal);
+    m.run += 1;
   } else {
     const uint32_t scaled = c.tally.total * c.scale;
     arith_encode(e, scaled, scaled + c.escape, c.codingTotal);
-    escaped_in(s, stop.last);
+    m.run = 0;
   }
+  record_visit(s, stop.at < 0, stop.at);
   if (c.tally.total > HALVING_TOTAL) halve_counts(s);
-  return stop.node >= 0;
+  return stop.at >= 0;
 }
 
 // Decodes a symbol in context s; answers it, or PPM_END_SYMBOL for an escape.
@@ -240,23 +230,28 @@ int ppm_decode_in_context(ArithDecoder& d, int32_t s) {
   Candidates candidates;
   const Coding c = prepare(s, candidates);
   const uint32_t target = arith_target(d, c.codingTotal);
+  const Context& context = m.context[s];
+  const uint8_t* symbol = symbols_of(context);
+  const uint16_t* count = counts_of(context);
   uint32_t cum = 0;
-  const CodingStop stop = walk_coding_nodes(m.node, s, coding_nodes(candidates), m.excluded, [&](const Node& node) {
-    cum += node.count;
-    return cum * c.scale > target;
-  });
-  int symbol = PPM_END_SYMBOL;
-  if (stop.node >= 0) {
-    arith_decode_update(d, stop.cum * c.scale, (stop.cum + m.node[stop.node].count) * c.scale, c.codingTotal);
-    found_in(s, stop.node);
-    symbol = m.node[stop.node].symbol;
+  const CodingStop stop =
+      walk_coding_entries(symbol, count, context.length, candidates, m.excluded, [&](int, uint32_t n) {
+        cum += n;
+        return cum * c.scale > target;
+      });
+  int result = PPM_END_SYMBOL;
+  if (stop.at >= 0) {
+    arith_decode_update(d, stop.cum * c.scale, (stop.cum + count[stop.at]) * c.scale, c.codingTotal);
+    m.run += 1;
+    result = symbol[stop.at];
   } else {
     const uint32_t scaled = c.tally.total * c.scale;
     arith_decode_update(d, scaled, scaled + c.escape, c.codingTotal);
-    escaped_in(s, stop.last);
+    m.run = 0;
   }
+  record_visit(s, stop.at < 0, stop.at);
   if (c.tally.total > HALVING_TOTAL) halve_counts(s);
-  return symbol;
+  return result;
 }
 
 bool named_by_visit(int32_t s) {
@@ -266,51 +261,40 @@ bool named_by_visit(int32_t s) {
   return false;
 }
 
-void free_node(int32_t n) {
-  model.node[n].next = model.freeHead;
-  model.freeHead = n;
-}
-
-// Frees nodes of the next context in slot order that has two or more and is
-// not visited for the current symbol: those of the smallest count go, the
-// others are divided by that count + 1.
+// Frees symbols of the next context in slot order that has two or more and
+// is not visited for the current symbol: those of the smallest count go,
+// the others are divided by that count + 1, walking from the first while
+// two or more are left.
 void ppm_reclaim_nodes() {
   PpmModel& m = model;
-  // The extra nodes are all in use and the visited contexts hold at most
+  // All extra symbols are held and the visited contexts hold at most
   // 6 x 255 of them, so some other context has two or more.
   do {
     m.reclaimCursor = (m.reclaimCursor + 1) % CONTEXTS;
-  } while (m.node[m.reclaimCursor].next < 0 || named_by_visit(m.reclaimCursor));
+  } while (m.context[m.reclaimCursor].length < 2 || named_by_visit(m.reclaimCursor));
   const int32_t s = m.reclaimCursor;
-  uint32_t least = m.node[s].count;
-  int left = 0;
-  for (int32_t n = s; n >= 0; n = m.node[n].next) {
-    if (m.node[n].count < least) least = m.node[n].count;
-    left++;
+  Context& c = m.context[s];
+  uint8_t* symbol = symbols_of(c);
+  uint16_t* count = counts_of(c);
+  uint32_t least = count[0];
+  for (uint32_t i = 1; i < c.length; i++) {
+    if (count[i] < least) least = count[i];
   }
-  int32_t previous = -1;
-  int32_t n = s;
-  while (n >= 0 && left >= 2) {
-    Node& node = m.node[n];
-    if (node.count == least) {
-      if (n == s) {
-        // The first node belongs to the slot: the second moves into it.
-        const int32_t second = node.next;
-        node = m.node[second];
-        free_node(second);
-      } else {
-        m.node[previous].next = node.next;
-        free_node(n);
-        n = m.node[previous].next;
-      }
+  uint32_t left = c.length;
+  uint32_t kept = 0;
+  for (uint32_t i = 0; i < c.length; i++) {
+    if (left >= 2 && count[i] == least) {
       left--;
       continue;
     }
-    node.count = static_cast<uint16_t>(node.count / (least + 1));
-    previous = n;
-    n = node.next;
+    symbol[kept] = symbol[i];
+    count[kept] = left >= 2 ? static_cast<uint16_t>(count[i] / (least + 1)) : count[i];
+    kept++;
   }
-  recount(s);
+  m.freeSymbols += static_cast<int32_t>(c.length - kept);
+  c.length = static_cast<uint16_t>(kept);
+  recount(c);
+  list_fit(lists(), s);
 }
 
 // Adds the symbol to the contexts that escaped and counts it where it was found.
@@ -321,15 +305,12 @@ void update_contexts(int symbol) {
     Context& c = m.context[v.context];
     c.sum += 1;
     if (!v.escaped) {
-      if (++m.node[v.node].count == 4) c.rare--;
+      if (++counts_of(c)[v.at] == RARE_BELOW) c.rare--;
       continue;
     }
-    if (m.freeHead < 0) ppm_reclaim_nodes();
-    const int32_t n = m.freeHead;
-    m.freeHead = m.node[n].next;
-    m.node[n] = Node{m.node[v.node].next, 1, static_cast<uint8_t>(symbol)};
-    m.node[v.node].next = n;
-    c.nodes++;
+    if (m.freeSymbols == 0) ppm_reclaim_nodes();
+    m.freeSymbols--;
+    list_append(lists(), v.context, symbol);
     c.rare++;
   }
 }
@@ -338,11 +319,8 @@ void ppm_remove_context(int32_t s) {
   PpmModel& m = model;
   if (order_of(s) == MAX_ORDER && --m.order5Budget == 0) m.maxOrder = MAX_ORDER - 1;
   context_table_erase(m.table, TABLE_SIZE - 1, m.context, s);
-  for (int32_t n = m.node[s].next; n >= 0;) {
-    const int32_t next = m.node[n].next;
-    free_node(n);
-    n = next;
-  }
+  m.freeSymbols += m.context[s].length - 1;
+  list_release(lists(), s);
 }
 
 // Reuses the least recently used slot for the context of `order` over the
@@ -352,12 +330,12 @@ void ppm_create_context(int order, int symbol) {
   const int32_t s = m.recency.tail;
   move_to_head(s);
   if (order_of(s) != FREE_SLOT) ppm_remove_context(s);
+  else m.untouched--;
   Context& c = m.context[s];
   context_table_insert(m.table, TABLE_SIZE - 1, m.context, s, m.key[order], m.home[order]);
+  list_start(lists(), s, symbol);
   c.sum = 1;
-  c.nodes = 1;
   c.rare = 1;
-  m.node[s] = Node{-1, 1, static_cast<uint8_t>(symbol)};
 }
 
 // The model steps after a byte was coded: counts, new contexts above the

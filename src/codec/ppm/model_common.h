@@ -8,6 +8,7 @@
 #include "codec/common/transfer.h"
 #include "codec/ppm/arith.h"
 #include "codec/ppm/exclusions.h"
+#include "codec/ppm/symbol_lists.h"
 #include "platform/iofile.h"
 
 // Members packed and unpacked in a row: in block mode the model carries on
@@ -73,101 +74,11 @@ int unpack_stream(IoFile* input, uint32_t size, uint32_t packed, DecodeSymbol de
   return UNPACK_DONE;
 }
 
-// A symbol of a context: chained from the context's first node.
-struct SymbolNode {
-  int32_t next;    // next node of the same context, -1 at the end
-  uint16_t count;  // kept small by each model's halving and rescaling
-  uint8_t symbol;
-};
-
-// The nodes of a context that take part in coding the current symbol when
-// some of its symbols are excluded, gathered in one pass.
-struct Candidates {
-  int32_t node[256];
-  int count;
-  int32_t last;  // the context's last node
-};
-
-// Sums of the gathered candidates.
-struct CandidateSums {
-  uint32_t total;  // their counts
-  uint32_t rare;   // those with a count below rareBelow
-};
-
-// Gathers the nodes of the chain from `first` whose symbols are not excluded.
-inline CandidateSums gather_candidates(const SymbolNode* nodes, int32_t first, const Exclusions& x,
-                                       uint16_t rareBelow, Candidates& c) {
-  CandidateSums sums{0, 0};
-  c.count = 0;
-  // Without branches on the flags, which follow no pattern.
-  for (int32_t n = first; n >= 0; n = nodes[n].next) {
-    const SymbolNode& node = nodes[n];
-    const uint32_t takes = x.flag[node.symbol] ^ 1u;
-    c.node[c.count] = n;
-    c.count += static_cast<int>(takes);
-    sums.total += node.count * takes;
-    sums.rare += (node.count < rareBelow) & takes;
-    c.last = n;
-  }
-  return sums;
-}
-
-// Where a walk over the coding nodes stopped: the node taken (or -1), the
-// counts before it and the context's last node.
-struct CodingStop {
-  int32_t node;
-  uint32_t cum;
-  int32_t last;
-};
-
-// Walks the nodes that take part in coding (the gathered candidates, or
-// with none the whole chain from `first`) until take(node) answers true.
-// Symbols passed are excluded at once: after a find the exclusions are
-// cleared before they are read again, after an escape they all are.
-template <typename Take>
-CodingStop walk_coding_nodes(const SymbolNode* nodes, int32_t first, const Candidates* candidates,
-                             Exclusions& x, Take take) {
-  CodingStop stop{-1, 0, first};
-  if (candidates == nullptr) {
-    for (int32_t n = first; n >= 0; stop.last = n, n = nodes[n].next) {
-      const SymbolNode& node = nodes[n];
-      if (take(node)) {
-        stop.node = n;
-        return stop;
-      }
-      exclude(x, node.symbol);
-      stop.cum += node.count;
-    }
-    return stop;
-  }
-  stop.last = candidates->last;
-  for (int i = 0; i < candidates->count; i++) {
-    const SymbolNode& node = nodes[candidates->node[i]];
-    if (take(node)) {
-      stop.node = candidates->node[i];
-      return stop;
-    }
-    exclude(x, node.symbol);
-    stop.cum += node.count;
-  }
-  return stop;
-}
-
 // The recency list of context slots (fields older and newer, -1 at the ends).
 struct Recency {
   int32_t head;  // most recently used slot
   int32_t tail;  // least recently used slot, reused next
 };
-
-template <typename Context>
-void recency_start(Context* contexts, int32_t count, Recency& r) {
-  for (int32_t s = 0; s < count; s++) {
-    contexts[s].older = s + 1 < count ? s + 1 : -1;
-    contexts[s].newer = s - 1;
-  }
-  r.head = 0;
-  r.tail = count - 1;
-}
 
 template <typename Context>
 void recency_move_to_head(Context* contexts, Recency& r, int32_t s) {
@@ -183,44 +94,59 @@ void recency_move_to_head(Context* contexts, Recency& r, int32_t s) {
 }
 
 // The contexts of a model by key: an open-addressed table of entries that
-// hold the key (up to 48 bits) and the slot (16 bits), probed linearly from
-// a context's home entry, which its record keeps (field `home`). One probe
-// usually reads the key where it is compared, without visiting the slot.
-constexpr uint64_t CONTEXT_TABLE_EMPTY = ~0ull;
-constexpr uint64_t CONTEXT_KEY_MASK = (1ull << 48) - 1;
+// hold the slot (16 bits) and a 15-bit fingerprint of its key, probed
+// linearly from a context's home entry, which its record keeps (field
+// `home`). A slot is visited only when the fingerprint matches, and then
+// it is the context coded next.
+using ContextEntry = uint32_t;
+constexpr ContextEntry CONTEXT_TABLE_EMPTY = 0xFFFFFFFFu;  // no fingerprint has all 16 bits set
 
-inline void context_table_clear(uint64_t* table, uint32_t size) {
+inline ContextEntry context_entry(uint64_t key, int32_t slot) {
+  const uint32_t fingerprint = static_cast<uint32_t>((key * 0xC2B2AE3D27D4EB4Full) >> 49);
+  return static_cast<uint32_t>(slot) | fingerprint << 16;
+}
+
+inline void context_table_clear(ContextEntry* table, uint32_t size) {
   for (uint32_t i = 0; i < size; i++) table[i] = CONTEXT_TABLE_EMPTY;
 }
 
-inline int32_t context_table_find(const uint64_t* table, uint32_t mask, uint32_t home, uint64_t key) {
+// The slot of the context with the key, or -1.
+template <typename Context>
+int32_t context_table_find(const ContextEntry* table, uint32_t mask, const Context* contexts, uint32_t home,
+                           uint64_t key) {
+  const uint32_t fingerprint = context_entry(key, 0) >> 16;
   for (uint32_t i = home;; i = (i + 1) & mask) {
-    const uint64_t entry = table[i];
+    const ContextEntry entry = table[i];
     if (entry == CONTEXT_TABLE_EMPTY) return -1;
-    if ((entry & CONTEXT_KEY_MASK) == key) return static_cast<int32_t>(entry >> 48);
+    const int32_t s = static_cast<int32_t>(entry & 0xFFFF);
+    if ((entry >> 16) == fingerprint && contexts[s].key == key) return s;
   }
 }
 
 template <typename Context>
-void context_table_insert(uint64_t* table, uint32_t mask, Context* contexts, int32_t s, uint64_t key,
+void context_table_insert(ContextEntry* table, uint32_t mask, Context* contexts, int32_t s, uint64_t key,
                           uint32_t home) {
   contexts[s].key = key;
   contexts[s].home = home;
   uint32_t i = home;
   while (table[i] != CONTEXT_TABLE_EMPTY) i = (i + 1) & mask;
-  table[i] = key | static_cast<uint64_t>(s) << 48;
+  table[i] = context_entry(key, s);
+}
+
+// Where the table holds slot s (which it must).
+inline uint32_t context_table_position(const ContextEntry* table, uint32_t mask, uint32_t home, int32_t s) {
+  uint32_t i = home;
+  while (table[i] == CONTEXT_TABLE_EMPTY || (table[i] & 0xFFFF) != static_cast<uint32_t>(s)) i = (i + 1) & mask;
+  return i;
 }
 
 // Takes slot s out, moving later entries of the probe run back into the
 // hole where their home allows, so that no search stops early.
 template <typename Context>
-void context_table_erase(uint64_t* table, uint32_t mask, const Context* contexts, int32_t s) {
-  uint32_t hole = contexts[s].home;
-  while ((table[hole] >> 48) != static_cast<uint64_t>(s) || table[hole] == CONTEXT_TABLE_EMPTY) {
-    hole = (hole + 1) & mask;
-  }
+void context_table_erase(ContextEntry* table, uint32_t mask, const Context* contexts, int32_t s) {
+  uint32_t hole = context_table_position(table, mask, contexts[s].home, s);
   for (uint32_t j = (hole + 1) & mask; table[j] != CONTEXT_TABLE_EMPTY; j = (j + 1) & mask) {
-    const uint32_t home = contexts[table[j] >> 48].home;
+    const uint32_t home = contexts[table[j] & 0xFFFF].home;
     if (((j - home) & mask) >= ((j - hole) & mask)) {
       table[hole] = table[j];
       hole = j;
@@ -231,16 +157,48 @@ void context_table_erase(uint64_t* table, uint32_t mask, const Context* contexts
 
 // The slot of the highest order below *searchOrder whose key matches the
 // current history's key of that order; *searchOrder becomes its order.
-inline int32_t find_context(const uint64_t* table, uint32_t mask, const uint64_t* keys, const uint32_t* homes,
-                            int* searchOrder) {
+template <typename Context>
+int32_t find_context(const ContextEntry* table, uint32_t mask, const Context* contexts, const uint64_t* keys,
+                     const uint32_t* homes, int* searchOrder) {
   for (int k = *searchOrder - 1; k >= 0; k--) {
-    const int32_t s = context_table_find(table, mask, homes[k], keys[k]);
+    const int32_t s = context_table_find(table, mask, contexts, homes[k], keys[k]);
     if (s >= 0) {
       *searchOrder = k;
       return s;
     }
   }
   return -1;
+}
+
+// Starts the context slots of a model afresh: all free (key freeKey, no
+// symbol list), none in the context table, the recency list in slot order.
+// Fresh slots are taken from the tail of that list, the highest first; as
+// long as some were never taken (`untouched` of them, the lowest), only the
+// slots above them and the links at their edge differ from a fresh start,
+// and only those are reset, which keeps small members cheap. With untouched
+// 0 everything is reset.
+template <typename Context>
+void slots_restart(Context* contexts, int32_t count, int32_t untouched, Recency& r, ContextEntry* table,
+                   uint32_t tableSize, uint64_t freeKey) {
+  int32_t from = untouched;
+  if (untouched == 0) {
+    context_table_clear(table, tableSize);
+  } else {
+    for (int32_t s = untouched; s < count; s++) {
+      table[context_table_position(table, tableSize - 1, contexts[s].home, s)] = CONTEXT_TABLE_EMPTY;
+    }
+    from = untouched - 1;
+    contexts[0].newer = -1;
+  }
+  for (int32_t s = from; s < count; s++) {
+    contexts[s].key = freeKey;
+    contexts[s].block = NO_BLOCK;
+    contexts[s].length = 0;
+    contexts[s].older = s + 1 < count ? s + 1 : -1;
+    contexts[s].newer = s - 1;
+  }
+  r.head = 0;
+  r.tail = count - 1;
 }
 
 // A home entry of a context key in a table of 2^bits entries.

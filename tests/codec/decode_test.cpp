@@ -486,6 +486,16 @@ TEST_F(DecodeTest, TruncatedStreamStopsAfterTheSize) {
   }
 }
 
+TEST_F(DecodeTest, BlockCountOfZeroStandsFor65536Symbols) {
+  // Codes of one symbol take no bits: a count taken as written would make
+  // one block run on to any size the member claims.
+  BitWriter w;
+  w.put(16, 0), single_length_code(w, 0), w.put(9, 0), w.put(9, 'z'), w.put(5, 0), w.put(5, 0);
+  Decoded d = decode(w.finish(), 200000);
+  EXPECT_EQ(d.result, HUFF_CORRUPT);  // the next block would be made of the one-bits past the end
+  EXPECT_TRUE(d.out == Bytes(65536, 'z'));
+}
+
 TEST_F(DecodeTest, DamagedStreamsNeverRunAway) {
   // A valid stream with a few bytes changed: headers, symbols and positions
   // all go wrong in turn, and decoding must still stay in bounds and stop.

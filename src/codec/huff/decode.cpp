@@ -267,6 +267,8 @@ int huff_decode(IoFile* input, uint32_t size, uint32_t packedLimit, bool blockMo
     if (--blockLeft == 0) {
       in.bits = bits;
       in.count = count;
+      // Another block is due, but the stream has ended: one-bits can form
+      // valid blocks again and again, up to any size the member claims.
       bool ok = read_block_header(in);
       bits = in.bits;
       count = in.count;
@@ -274,7 +276,10 @@ int huff_decode(IoFile* input, uint32_t size, uint32_t packedLimit, bool blockMo
         result = HUFF_CORRUPT;
         break;
       }
-      blockLeft = dec.blockRemaining;
+      // A count of 0 stands for 65536 symbols, as the format's 16-bit
+      // counters have it; taken as written it would start a block of four
+      // thousand million symbols, which codes of one symbol take no bits for.
+      blockLeft = dec.blockRemaining != 0 ? dec.blockRemaining : 1u << HUFF_BLOCK_COUNT_BITS;
     }
     if (count < BIT_READER_FILL) bit_reader_fill(bits, count, in);
     unsigned sym = next_char(bits, count);

@@ -6,8 +6,6 @@
 // a device or a file of the system.
 #include "support.h"
 
-#include <unistd.h>
-
 #include <cstdlib>
 #include <string>
 
@@ -16,24 +14,24 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz_start_run();
-  static bool inScratch = false;
-  if (!inScratch) {
-    std::string dir = fuzz_scratch("r");
-    dir.erase(dir.rfind('/'));
-    if (chdir(dir.c_str()) != 0) abort();
-    inScratch = true;
-  }
   if (size == 0) return 0;
-  std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
+  std::string dir = fuzz_scratch("r");
+  dir.erase(dir.rfind('/') + 1);
   auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == 0; };
-  for (size_t i = 0; i < text.size(); i++) {
-    if (text[i] != '@' || (i > 0 && !blank(text[i - 1]))) continue;
-    size_t end = i;
-    while (end < text.size() && !blank(text[end])) end++;
-    if (text.find('/', i) < end) text[i] = '#';
+  std::string text;
+  for (size_t i = 1; i < size; i++) {
+    const char c = static_cast<char>(data[i]);
+    text += c;
+    if (c != '@' || (i > 1 && !blank(static_cast<char>(data[i - 1])))) continue;
+    size_t end = i + 1;
+    while (end < size && !blank(static_cast<char>(data[end]))) end++;
+    if (std::string(reinterpret_cast<const char*>(data) + i + 1, end - i - 1).find('/') != std::string::npos)
+      text.back() = '#';
+    else
+      text += dir;
   }
   fuzz_put("r", reinterpret_cast<const uint8_t*>(text.data()), text.size());
-  read_response_file("r", (data[0] & 1) ? OPTIONS_FILE_BASE : 2);
+  read_response_file(fuzz_scratch("r"), (data[0] & 1) ? OPTIONS_FILE_BASE : 2);
   reset_options();
   return 0;
 }

@@ -26,6 +26,7 @@ const char* const kVolumesOnlyKvn = "volumes are allowed only for kvn archives";
 const char* const kFiveWithoutVolumes = "Multivolume does not support method five";
 
 int responseDepth = 0;       // response files being read, one inside the other
+bool chainTooDeep = false;   // they went too deep: the files still open read no further ones
 int failedArguments = 0;     // see failed_argument_count
 
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == 0; }
@@ -169,9 +170,13 @@ void parse_argument(const char* text, int position) {
 }
 
 void read_response_file(const char* path, int base) {
+  // The run fails already; a file that names itself twice would otherwise
+  // be read 2^16 times, and reported as often.
+  if (chainTooDeep) return;
   if (responseDepth >= RESPONSE_FILE_DEPTH_MAX) {
     report_error_with(kResponseTooDeep, path);
     ++failedArguments;
+    chainTooDeep = true;
     return;
   }
   // A list of names that cannot be read must not turn into "every file".
@@ -199,7 +204,7 @@ void read_response_file(const char* path, int base) {
     ++k;
     ++i;
   }
-  --responseDepth;
+  if (--responseDepth == 0) chainTooDeep = false;
   free(text);
 }
 

@@ -264,6 +264,22 @@ TEST_F(Parser, ResponseFileErrors) {
   EXPECT_EQ(errors(), "\aResponce file /nonexistent/list did not found\n");
 }
 
+TEST_F(Parser, ResponseFileNamingItselfIsReportedOnce) {
+  std::string self = write_temp("");
+  FILE* f = fopen(self.c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  fprintf(f, "@%s @%s x", self.c_str(), self.c_str());
+  fclose(f);
+  const int failedBefore = failed_argument_count();
+  read_response_file(self.c_str(), 2);
+  EXPECT_EQ(errors(), "\a" + self + ": response files nested too deeply\n");
+  EXPECT_EQ(failed_argument_count(), failedBefore + 1);
+  EXPECT_EQ(options.nameCount, RESPONSE_FILE_DEPTH_MAX);  // the "x" of every file read
+  std::string other = write_temp("y");
+  read_response_file(other.c_str(), 2);  // the next response file is read again
+  EXPECT_STREQ(options.names[options.nameCount - 1], "y");
+}
+
 TEST_F(Parser, ExtensionTable) {
   const struct {
     const char* word;

@@ -200,7 +200,9 @@ void read_response_file(const char* path, int base) {
     size_t start = i;
     while (i < length && !is_blank(text[i])) ++i;
     text[i] = 0;
-    parse_argument(text + start, base + k);
+    // Below 1 (the options file) every word keeps the base: counting up,
+    // the 32769th word would reach the command's position.
+    parse_argument(text + start, base < 1 ? base : base + k);
     ++k;
     ++i;
   }

@@ -13,8 +13,9 @@ constexpr int RESPONSE_FILE_DEPTH_MAX = 16;
 // Classifies one argument; position 1 marks the command argument.
 void parse_argument(const char* text, int position);
 // Feeds the words of a response file (read whole; a pipe too) to
-// parse_argument with positions base, base+1, ... A file that cannot be read
-// is reported and fails the run before anything is done.
+// parse_argument with positions base, base+1, ... (all at base when it is
+// below 1). A file that cannot be read is reported and fails the run before
+// anything is done.
 void read_response_file(const char* path, int base);
 // The command argument: a letter, optionally after one '-' or '/'; "--help"
 // is the command "h".

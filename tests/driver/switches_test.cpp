@@ -257,6 +257,12 @@ TEST_F(Parser, OptionsFileWordsNeverBecomeTheCommand) {
   read_response_file(second.c_str(), 2);   // a response file after the command
   EXPECT_EQ(options.command, None);
   EXPECT_STREQ(options.names[1], "x");
+
+  std::string words;
+  for (int i = 0; i < 40000; ++i) words += "n ";
+  read_response_file(write_temp(words + "x").c_str(), OPTIONS_FILE_BASE);
+  EXPECT_EQ(options.command, None);   // its 32769th word is a name like the others
+  EXPECT_STREQ(options.names[options.nameCount - 1], "x");
 }
 
 TEST_F(Parser, ResponseFileErrors) {

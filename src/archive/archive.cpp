@@ -39,6 +39,11 @@ int seek_entry_magic(IoFile* f, int64_t from) {
 
 void clear_entry(EntryInfo& entry) { entry = EntryInfo{}; }
 
+void take_member_name(EntryInfo& entry, const char* text) {
+  const bool rooted = entry.name.assign_stored(text);
+  entry.nameProblem = strchr(text, '\n') ? NAME_LINE_END : rooted ? NAME_ROOTED : NAME_FINE;
+}
+
 int refuse_build_header(unsigned char*, int, EntryInfo*) { fatal_error(message_text(MSG_ONLY_OWN_WRITABLE)); }
 
 void refuse_write_global(ArchiveFile*, const char*, int) { fatal_error(message_text(MSG_ONLY_OWN_WRITABLE)); }

@@ -235,15 +235,17 @@ void PathName::assign(const char* text) {
   refused = true;
 }
 
-void PathName::assign_stored(const char* text) {
+bool PathName::assign_stored(const char* text) {
   if (!text) text = "";
   if (strlen(text) > static_cast<size_t>(TEXT_LIMIT)) {
     assign(text);  // refused with its report
-    return;
+    return false;
   }
   char copy[PATH_MAX_TEXT];
-  strcpy(copy, stored_part(text));
+  const char* part = stored_part(text);
+  strcpy(copy, part);
   assign(copy);
+  return part != text;
 }
 
 char* PathName::full_path(char* dst) const {

@@ -16,7 +16,9 @@ struct PathName {
   PathName& operator=(const PathName& other);
 
   void assign(const char* text);
-  void assign_stored(const char* text);
+  // As assign after the removals of the stored form; answers whether they
+  // took a root off the text (a lower-case drive, a server or a leading '/').
+  bool assign_stored(const char* text);
   char* full_path(char* dst) const;   // dst holds PATH_MAX_TEXT bytes
   const char* full_path() const;      // shared result buffer, valid until the next call
   void stored_name(char* dst) const;  // dst holds PATH_MAX_TEXT bytes

@@ -25,7 +25,7 @@ enum ArchiveKind : int {
 // longer shows; extraction refuses such members.
 enum NameProblem : uint8_t {
   NAME_FINE = 0,
-  NAME_ROOTED = 1,    // absolute as stored: the stored form took its root off
+  NAME_OUTSIDE = 1,   // absolute or climbing as stored (path_leads_outside), whatever its canonical form
   NAME_LINE_END = 2,  // holds a line end, where a path here would be cut
 };
 
@@ -182,8 +182,9 @@ struct ArchiveFile {
 // Resets every field of entry (the name becomes empty).
 void clear_entry(EntryInfo& entry);
 
-// Gives entry the name an archive stores (in its stored form), noting in
-// nameProblem a name that was absolute or holds a line end.
+// What is wrong with a member name as an archive stores it.
+NameProblem stored_name_problem(const char* text);
+// Gives entry the name an archive stores (in its stored form) and its problem.
 void take_member_name(EntryInfo& entry, const char* text);
 
 // Installs the operations of format and makes its checksum the current

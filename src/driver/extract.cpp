@@ -88,21 +88,6 @@ PathName& read_source() {
   return name;
 }
 
-// Stored paths that would leave the output directory: absolute ones and
-// those with a component of two or more dots alone (the canonical form drops
-// the final dot of a directory, so "..." becomes "..").
-bool is_unsafe_path(const char* text) {
-  if (text[0] == '/' || text[0] == '\\') return true;
-  for (const char* part = text; *part;) {
-    const char* end = strchr(part, '/');
-    size_t length = end ? static_cast<size_t>(end - part) : strlen(part);
-    if (length >= 2 && strspn(part, ".") >= length) return true;
-    if (!end) break;
-    part = end + 1;
-  }
-  return false;
-}
-
 // Decodes a member only to keep a block-mode stream in step: no output,
 // no action line, no result.
 void decode_quietly(ArchiveFile* archive) { archive->extract(archive, nullptr, nullptr, nullptr); }
@@ -145,12 +130,15 @@ bool member_relative_path(const EntryInfo& entry, char* relative) {
 
 }  // namespace
 
+// Judged on the name as stored (the reader's verdict), on the member's path
+// and on the canonical form the output path is made of: the canonical form
+// drops the final dot of a name, so "..." becomes "..".
 bool member_path_safe(const EntryInfo& entry) {
-  if (entry.nameProblem == NAME_ROOTED) return false;
+  if (entry.nameProblem == NAME_OUTSIDE) return false;
   char stored[PATH_MAX_TEXT];
   entry.name.full_path(stored);
   char relative[PATH_MAX_TEXT];
-  return !is_unsafe_path(stored) && member_relative_path(entry, relative) && !is_unsafe_path(relative);
+  return !path_leads_outside(stored) && member_relative_path(entry, relative) && !path_leads_outside(relative);
 }
 
 namespace {
@@ -237,7 +225,7 @@ void rename_output(PathName& output) {
   char answer[PATH_MAX_TEXT];
   read_answer_line(answer, sizeof answer - 1);
   answer[sizeof answer - 1] = '\0';
-  if (!answer[0] || strchr(answer, '/') || strchr(answer, '\\') || is_unsafe_path(answer) ||
+  if (!answer[0] || strchr(answer, '/') || strchr(answer, '\\') || path_leads_outside(answer) ||
       strcmp(answer, ".") == 0) {
     return;
   }

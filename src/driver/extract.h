@@ -21,8 +21,8 @@ void extract_selected(ArchiveFile* archive, PathName& name, void* context);
 void extract_member(ArchiveFile* archive, int mode);
 
 // Whether the member's path stays inside the output (or current) directory:
-// its stored path was not absolute and neither it nor the canonical form the
-// output path is made of has a component of two or more dots alone.
+// neither its name as stored, nor its path, nor the output path made of it
+// leads outside (path_leads_outside).
 bool member_path_safe(const EntryInfo& entry);
 
 // The output path of a member: its stored path when paths are kept, else its

@@ -154,7 +154,7 @@ int arj_next(ArchiveFile* archive) {
   } else {
     e.name.assign(name);  // refused with its report
   }
-  if (strchr(name, '\n')) e.nameProblem = NAME_LINE_END;
+  e.nameProblem = stored_name_problem(name);
   e.nameLength = uint16_t(strlen(name));
   take_text(h, at, e.commentText, int(sizeof e.commentText) - 1);
   transfer.textMode = 0;

@@ -16,9 +16,7 @@ struct PathName {
   PathName& operator=(const PathName& other);
 
   void assign(const char* text);
-  // As assign after the removals of the stored form; answers whether they
-  // took a root off the text (a lower-case drive, a server or a leading '/').
-  bool assign_stored(const char* text);
+  void assign_stored(const char* text);
   char* full_path(char* dst) const;   // dst holds PATH_MAX_TEXT bytes
   const char* full_path() const;      // shared result buffer, valid until the next call
   void stored_name(char* dst) const;  // dst holds PATH_MAX_TEXT bytes
@@ -58,3 +56,8 @@ const char* path_join(const char* dir, const char* name);
 const char* dir_intern(const char* text);
 // Reports a path text refused for its length as a counted error.
 void report_name_too_long(const char* text);
+// Whether a path text, taken from outside (a stored member name, a typed
+// name), would lead out of the directory it is meant for: absolute (a leading
+// '/' or '\\', or a drive "x:"), or with a component of two or more dots
+// alone; '/' and '\\' both separate components.
+bool path_leads_outside(const char* text);

@@ -222,6 +222,28 @@ INSTANTIATE_TEST_SUITE_P(Cases, HostileArchive, ::testing::ValuesIn(expressible(
                            return std::string(std::get<0>(info.param).extension) + "_" + std::get<1>(info.param).id;
                          });
 
+// Freshening reads the files its members name and, with -m, deletes them: a
+// member whose stored path leads out of the current directory, or whose
+// name a line end would cut, names no file here.
+TEST(HostileArchive, FreshWithMoveTouchesNoFileItsMembersDoNotName) {
+  for (const Format& format : {kFormats[0], kFormats[1]}) {
+    Sandbox box;
+    box.write_file("outside/victim", "precious");
+    box.write_file("work/cut", "a file of its own");
+    const std::string archive = std::string("arc.") + format.extension;
+    const std::string bytes =
+        format.build({{"../outside/victim", "old"}, {"cut\nname", "old"}, {"kept.txt", "kept"}});
+    box.write_file("work/" + archive, bytes);
+    RunResult r = box.run_in("work", {"f", "-len", "-m", archive});
+    EXPECT_NE(r.status, 0) << format.extension;
+    EXPECT_TRUE(contains(r.err, "../outside/victim: names no file below the current directory")) << r.err;
+    EXPECT_TRUE(contains(r.err, "cut: names no file below the current directory")) << r.err;
+    EXPECT_EQ(box.read_file("outside/victim"), "precious") << format.extension;
+    EXPECT_EQ(box.read_file("work/cut"), "a file of its own") << format.extension;
+    EXPECT_EQ(box.read_file("work/" + archive), bytes) << format.extension;
+  }
+}
+
 // A TAR member of 4 GiB or more cannot be held by a member's 32-bit size: it
 // is passed over with an error, never cut; the file is sparse.
 TEST(HostileArchive, TarMemberOfFourGibibytesIsSkippedNotCut) {

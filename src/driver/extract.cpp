@@ -96,7 +96,9 @@ void decode_quietly(ArchiveFile* archive) { archive->extract(archive, nullptr, n
 // for it: "CRC error" (counted) on a mismatch, else "file OK" or "OK".
 void report_result(ArchiveFile* archive, uint32_t check, bool fileWritten, int mode, int errorsBefore) {
   if (error_count() != errorsBefore) return;
-  if (check != archive->entry.dataCrc) {
+  // A member that gave other than its size is damaged even when the bytes it
+  // did give check out (a stored member whose two sizes differ, say).
+  if (check != archive->entry.dataCrc || transfer.outputCount != archive->entry.unpackedSize) {
     report_error(message_text(MSG_CRC_ERROR));
     note_failure(archive);
     return;

@@ -8,12 +8,14 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "e2e/craft.h"
 #include "e2e/e2e.h"
 #include "e2e/foreign_archives.h"
+#include "e2e/kvn_members.h"
 
 namespace {
 
@@ -91,7 +93,18 @@ std::string build_tar(const Members& members) {
   return out + tar::end;
 }
 
-const Format kFormats[] = {{"kvn", build_kvn}, {"kvx", build_kvx}, {"arj", build_arj}, {"tar", build_tar}};
+// Names of 256 bytes or more are damage to the ZIP reader (ZipNames below).
+std::string build_zip(const Members& members) {
+  std::string out;
+  for (const Member& m : members) {
+    if (m.name.size() >= 256 || m.pieceOffset >= 0) return "";
+    out += zip::member(m.name, m.data, 0, m.data, 0, m.packed, m.unpacked);
+  }
+  return out;
+}
+
+const Format kFormats[] = {
+    {"kvn", build_kvn}, {"kvx", build_kvx}, {"arj", build_arj}, {"tar", build_tar}, {"zip", build_zip}};
 
 // Paths of the given length made of directories of eight letters.
 std::string path_of_length(size_t length) {
@@ -222,6 +235,36 @@ INSTANTIATE_TEST_SUITE_P(Cases, HostileArchive, ::testing::ValuesIn(expressible(
                            return std::string(std::get<0>(info.param).extension) + "_" + std::get<1>(info.param).id;
                          });
 
+// A refused member of a block-mode archive is still decoded, without output,
+// since the members after it are coded from its stream.
+TEST(HostileArchive, ARefusedBlockModeMemberKeepsTheStreamInStep) {
+  for (const std::vector<std::string>& switches : {std::vector<std::string>{"-b"}, {"-b", "-++"}, {"-b", "-5"}}) {
+    Sandbox box;
+    box.write_file("aa.txt", e2e::prose(4000, "first "));
+    box.write_file("abcevil", e2e::prose(4000, "middle "));
+    box.write_file("zz.txt", e2e::prose(4000, "last "));
+    std::vector<std::string> add = {"a", "-len"};
+    add.insert(add.end(), switches.begin(), switches.end());
+    add.insert(add.end(), {"arc", "aa.txt", "abcevil", "zz.txt"});
+    ASSERT_EQ(box.run(add).status, 0);
+    // The middle member's name becomes one that climbs out, its header CRC made to hold.
+    std::string bytes = box.read_file("arc.kvn");
+    const size_t at = bytes.find("abcevil");
+    ASSERT_NE(at, std::string::npos);
+    bytes.replace(at, 7, "../evil");
+    const size_t header = bytes.rfind(std::string("\xFF" "KVX", 4), at);
+    const uint32_t length = e2e::kvn_be(bytes, header + 4, 2);
+    bytes.replace(header + 6 + length, 4, kvn::be(crc32_of(bytes.data() + header + 6, length), 4));
+    box.write_file("work/arc.kvn", bytes);
+    RunResult x = box.run_in("work", {"x", "-len", "-y", "arc", "out/"});
+    EXPECT_NE(x.status, 0) << switches.back();
+    EXPECT_TRUE(contains(x.err, "../evil: path leads outside the output directory")) << x.err;
+    EXPECT_FALSE(contains(x.err, "CRC error")) << x.err;
+    EXPECT_FALSE(box.exists("work/evil"));
+    EXPECT_EQ(box.read_file("work/out/zz.txt"), box.read_file("zz.txt")) << switches.back();
+  }
+}
+
 // Freshening reads the files its members name and, with -m, deletes them: a
 // member whose stored path leads out of the current directory, or whose
 // name a line end would cut, names no file here.
@@ -241,6 +284,23 @@ TEST(HostileArchive, FreshWithMoveTouchesNoFileItsMembersDoNotName) {
     EXPECT_EQ(box.read_file("outside/victim"), "precious") << format.extension;
     EXPECT_EQ(box.read_file("work/cut"), "a file of its own") << format.extension;
     EXPECT_EQ(box.read_file("work/" + archive), bytes) << format.extension;
+  }
+}
+
+// A ZIP name of 256 bytes or more is taken for a damaged header: reported,
+// and the walk goes on at the next member.
+TEST(HostileArchive, ZipNamesOf256BytesOrMoreAreReportedAsDamage) {
+  for (size_t length : {256, 511, 512, 4000}) {
+    Sandbox box;
+    box.write_file("arc.zip", zip::member("first.txt", "first", 0, "first") +
+                                  zip::member(path_of_length(length), kEvil, 0, kEvil) +
+                                  zip::member("last.txt", "last", 0, "last"));
+    RunResult x = box.run({"x", "-len", "-y", "arc.zip", "out/"}, "", 20);
+    EXPECT_NE(x.status, 0) << length;
+    EXPECT_TRUE(contains(x.err, "arc.zip: bad header format at offset 44")) << length << x.err;
+    EXPECT_EQ(e2e::files_below(box.path("out")),
+              (std::map<std::string, std::string>{{"first.txt", "first"}, {"last.txt", "last"}}))
+        << length;
   }
 }
 

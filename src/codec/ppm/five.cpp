@@ -378,57 +378,29 @@ void learn(int symbol, int first, int top) {
   m.history[0] = static_cast<uint8_t>(symbol);
 }
 
-int first_order_to_create(int32_t s) { return s < 0 ? 0 : order_of(s) + 1; }
-
-void encode_symbol(ArithEncoder& e, int symbol) {
-  FiveModel& m = model;
-  begin_symbol();
-  int32_t s = five_find_context();
-  const int first = first_order_to_create(s);
-  const int top = m.maxOrder + 1;
-  bool found = false;
-  while (s >= 0) {
-    found = five_code_in_context(e, s, symbol);
-    if (found) {
-      move_to_head(s);
-      break;
-    }
-    s = five_find_context();
-  }
-  if (!found) encode_order_below(e, m.excluded, symbol);
-  if (symbol != PPM_END_SYMBOL) learn(symbol, first, top);
-}
-
-int decode_symbol(ArithDecoder& d) {
-  FiveModel& m = model;
-  begin_symbol();
-  int32_t s = five_find_context();
-  const int first = first_order_to_create(s);
-  const int top = m.maxOrder + 1;
-  int symbol = PPM_END_SYMBOL;
-  while (s >= 0) {
-    symbol = five_decode_in_context(d, s);
-    if (symbol != PPM_END_SYMBOL) {
-      move_to_head(s);
-      break;
-    }
-    s = five_find_context();
-  }
-  if (symbol == PPM_END_SYMBOL) symbol = decode_order_below(d, m.excluded);
-  if (symbol != PPM_END_SYMBOL) learn(symbol, first, top);
-  return symbol;
-}
+// The model's parts as one symbol is coded.
+struct Steps {
+  static void begin() { begin_symbol(); }
+  static int32_t find() { return five_find_context(); }
+  static bool code(ArithEncoder& e, int32_t s, int symbol) { return five_code_in_context(e, s, symbol); }
+  static int decode(ArithDecoder& d, int32_t s) { return five_decode_in_context(d, s); }
+  static void found(int32_t s) { move_to_head(s); }
+  static int first_order_to_create(int32_t s) { return s < 0 ? 0 : order_of(s) + 1; }
+  static int top() { return model.maxOrder + 1; }
+  static Exclusions& excluded() { return model.excluded; }
+  static void learn(int symbol, int first, int top) { ::learn(symbol, first, top); }
+};
 
 }  // namespace
 
 uint32_t five_pack(int64_t size, int /*memoryMode*/, IoFile* archive) {
   if (model_starts_fresh(runs.packed, runs.unpacked, codecSettings.blockMode != 0)) model_start();
-  return pack_stream<PIECE>(size, archive, HEADER_BYTE, encode_symbol);
+  return pack_stream<PIECE>(size, archive, HEADER_BYTE, encode_symbol_with<Steps>);
 }
 
 int five_unpack(IoFile* input, uint32_t size, uint32_t packed, bool blockMode) {
   if (model_starts_fresh(runs.unpacked, runs.packed, blockMode)) model_start();
-  return unpack_stream<PIECE>(input, size, packed, decode_symbol);
+  return unpack_stream<PIECE>(input, size, packed, decode_symbol_with<Steps>);
 }
 
 void five_forget_model() { runs = ModelRuns{0, 0}; }

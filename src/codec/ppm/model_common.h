@@ -26,6 +26,50 @@ inline bool model_starts_fresh(int& runs, int& otherRuns, bool blockMode) {
   return fresh;
 }
 
+// One symbol through a model: the contexts that exist for the current
+// history are tried from the highest order down until one holds the symbol,
+// the order below 0 takes it when all escaped, then the model learns it
+// (the end symbol teaches nothing). Steps gives the model's parts as static
+// functions: begin(), find(), code(coder, slot, symbol), decode(decoder,
+// slot), found(slot), first_order_to_create(slot), top(), excluded() and
+// learn(symbol, first, top).
+template <typename Steps>
+void encode_symbol_with(ArithEncoder& e, int symbol) {
+  Steps::begin();
+  int32_t s = Steps::find();
+  const int first = Steps::first_order_to_create(s);
+  const int top = Steps::top();
+  bool found = false;
+  for (; s >= 0; s = Steps::find()) {
+    if (Steps::code(e, s, symbol)) {
+      Steps::found(s);
+      found = true;
+      break;
+    }
+  }
+  if (!found) encode_order_below(e, Steps::excluded(), symbol);
+  if (symbol != PPM_END_SYMBOL) Steps::learn(symbol, first, top);
+}
+
+template <typename Steps>
+int decode_symbol_with(ArithDecoder& d) {
+  Steps::begin();
+  int32_t s = Steps::find();
+  const int first = Steps::first_order_to_create(s);
+  const int top = Steps::top();
+  int symbol = PPM_END_SYMBOL;
+  for (; s >= 0; s = Steps::find()) {
+    symbol = Steps::decode(d, s);
+    if (symbol != PPM_END_SYMBOL) {
+      Steps::found(s);
+      break;
+    }
+  }
+  if (symbol == PPM_END_SYMBOL) symbol = decode_order_below(d, Steps::excluded());
+  if (symbol != PPM_END_SYMBOL) Steps::learn(symbol, first, top);
+  return symbol;
+}
+
 // Codes the bytes of the member reader (up to size) and the end symbol after
 // the header byte; answers the bytes delivered. encodeSymbol(coder, symbol).
 template <int Piece, typename EncodeSymbol>

@@ -267,8 +267,6 @@ int huff_decode(IoFile* input, uint32_t size, uint32_t packedLimit, bool blockMo
     if (--blockLeft == 0) {
       in.bits = bits;
       in.count = count;
-      // Another block is due, but the stream has ended: one-bits can form
-      // valid blocks again and again, up to any size the member claims.
       bool ok = read_block_header(in);
       bits = in.bits;
       count = in.count;

@@ -10,6 +10,8 @@
 //   kvx_codec_bench test ENGINE MEMBER         decode MEMBER without output, check the CRC
 //   kvx_codec_bench unpack ENGINE MEMBER OUTPUT  decode MEMBER into OUTPUT, check the CRC
 //   kvx_codec_bench size MEMBER                print the coded size of MEMBER
+//   kvx_codec_bench inflate GZIP               decode the Deflate stream of a gzip file with
+//                                              the ZIP reader's decoder, check CRC and size
 //
 // MEMBER is a bench-only container, not an archive: a 12-byte header (unpacked
 // size, coded size, CRC-32, each little-endian) followed by the coded stream.
@@ -21,6 +23,7 @@
 #include "codec/common/transfer.h"
 #include "codec/methods.h"
 #include "codec/pack.h"
+#include "formats/inflate.h"
 #include "platform/console.h"
 #include "platform/iofile.h"
 #include "platform/settings.h"
@@ -64,7 +67,8 @@ int usage() {
           "       kvx_codec_bench pack ENGINE INPUT MEMBER\n"
           "       kvx_codec_bench test ENGINE MEMBER\n"
           "       kvx_codec_bench unpack ENGINE MEMBER OUTPUT\n"
-          "       kvx_codec_bench size MEMBER\n");
+          "       kvx_codec_bench size MEMBER\n"
+          "       kvx_codec_bench inflate GZIP\n");
   return 2;
 }
 
@@ -192,6 +196,56 @@ int print_size(const char* memberName) {
   return 0;
 }
 
+// The Deflate stream of a gzip file (RFC 1952) decoded by the ZIP reader's
+// decoder without output, as `libdeflate-gunzip -t` does with the same bytes.
+int inflate_gzip(const char* name) {
+  start_run(false);
+  IoFile* file = io_open(name, IO_MODE_READ);
+  if (file == nullptr) {
+    fprintf(stderr, "%s: cannot open\n", name);
+    return 1;
+  }
+  unsigned char head[10];
+  const int64_t length = file->length;
+  bool ok = io_read(file, head, 10) == 10 && head[0] == 0x1F && head[1] == 0x8B && head[2] == 8 && length >= 18;
+  const unsigned flags = head[3];
+  if (ok && (flags & 4)) io_seek(file, io_read_le16(file), 1);  // extra field
+  auto skip_text = [&](unsigned flag) {
+    if (ok && (flags & flag))
+      while (io_get_byte(file) > 0) {
+      }
+  };
+  skip_text(8);   // name
+  skip_text(16);  // comment
+  if (ok && (flags & 2)) io_seek(file, 2, 1);  // header CRC
+  const int64_t start = io_tell(file);
+  uint32_t crc = 0, size = 0;
+  if (ok && start + 8 <= length) {
+    io_seek(file, length - 8, 0);
+    crc = uint32_t(io_read_le32(file));
+    size = uint32_t(io_read_le32(file));
+    io_seek(file, start, 0);
+  } else {
+    ok = false;
+  }
+  if (!ok) {
+    fprintf(stderr, "%s: not a gzip file\n", name);
+    io_close(file);
+    return 1;
+  }
+  transfer_begin(file, nullptr, size);
+  const int result = inflate_member(file, static_cast<uint32_t>(length - 8 - start), size);
+  const uint32_t check = transfer_finish();
+  const uint32_t produced = transfer.outputCount;
+  io_close(file);
+  if (result != INFLATE_DONE || check != crc || produced != size) {
+    fprintf(stderr, "%s: decoding failed (result %d, %u of %u bytes, CRC %08X, stored %08X)\n", name, result, produced,
+            size, check, crc);
+    return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -200,5 +254,6 @@ int main(int argc, char** argv) {
   if (argc == 4 && strcmp(argv[1], "test") == 0) return unpack(argv[2], argv[3], nullptr);
   if (argc == 5 && strcmp(argv[1], "unpack") == 0) return unpack(argv[2], argv[3], argv[4]);
   if (argc == 3 && strcmp(argv[1], "size") == 0) return print_size(argv[2]);
+  if (argc == 3 && strcmp(argv[1], "inflate") == 0) return inflate_gzip(argv[2]);
   return usage();
 }

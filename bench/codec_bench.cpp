@@ -24,6 +24,7 @@
 #include "codec/methods.h"
 #include "codec/pack.h"
 #include "formats/inflate.h"
+#include "gzip_stream.h"
 #include "platform/console.h"
 #include "platform/iofile.h"
 #include "platform/settings.h"
@@ -196,51 +197,25 @@ int print_size(const char* memberName) {
   return 0;
 }
 
-// The Deflate stream of a gzip file (RFC 1952) decoded by the ZIP reader's
-// decoder without output, as `libdeflate-gunzip -t` does with the same bytes.
+// The Deflate stream of a gzip file decoded by the ZIP reader's decoder
+// without output, as `libdeflate-gunzip -t` does with the same bytes.
 int inflate_gzip(const char* name) {
   start_run(false);
   IoFile* file = io_open(name, IO_MODE_READ);
-  if (file == nullptr) {
-    fprintf(stderr, "%s: cannot open\n", name);
-    return 1;
-  }
-  unsigned char head[10];
-  const int64_t length = file->length;
-  bool ok = io_read(file, head, 10) == 10 && head[0] == 0x1F && head[1] == 0x8B && head[2] == 8 && length >= 18;
-  const unsigned flags = head[3];
-  if (ok && (flags & 4)) io_seek(file, io_read_le16(file), 1);  // extra field
-  auto skip_text = [&](unsigned flag) {
-    if (ok && (flags & flag))
-      while (io_get_byte(file) > 0) {
-      }
-  };
-  skip_text(8);   // name
-  skip_text(16);  // comment
-  if (ok && (flags & 2)) io_seek(file, 2, 1);  // header CRC
-  const int64_t start = io_tell(file);
-  uint32_t crc = 0, size = 0;
-  if (ok && start + 8 <= length) {
-    io_seek(file, length - 8, 0);
-    crc = uint32_t(io_read_le32(file));
-    size = uint32_t(io_read_le32(file));
-    io_seek(file, start, 0);
-  } else {
-    ok = false;
-  }
-  if (!ok) {
+  GzipStream stream;
+  if (file == nullptr || !read_gzip_stream(file, &stream)) {
     fprintf(stderr, "%s: not a gzip file\n", name);
-    io_close(file);
+    if (file != nullptr) io_close(file);
     return 1;
   }
-  transfer_begin(file, nullptr, size);
-  const int result = inflate_member(file, static_cast<uint32_t>(length - 8 - start), size);
+  transfer_begin(file, nullptr, stream.size);
+  const int result = inflate_member(file, static_cast<uint32_t>(stream.length), stream.size);
   const uint32_t check = transfer_finish();
   const uint32_t produced = transfer.outputCount;
   io_close(file);
-  if (result != INFLATE_DONE || check != crc || produced != size) {
+  if (result != INFLATE_DONE || check != stream.crc || produced != stream.size) {
     fprintf(stderr, "%s: decoding failed (result %d, %u of %u bytes, CRC %08X, stored %08X)\n", name, result, produced,
-            size, check, crc);
+            stream.size, check, stream.crc);
     return 1;
   }
   return 0;

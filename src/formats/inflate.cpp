@@ -96,6 +96,11 @@ const uint8_t kDistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6,
 inline uint64_t low_bits(unsigned n) { return (uint64_t(1) << n) - 1; }
 inline unsigned taken(uint32_t entry) { return entry & 63; }
 inline unsigned first_bits(uint32_t entry) { return (entry >> 8) & 63; }
+// The value of a length's or distance's extra bits, from the bits that start
+// with its code (the low byte of such an entry is the bits it takes in all).
+inline unsigned extra_bits(uint64_t bits, uint32_t entry) {
+  return unsigned((bits & low_bits(uint8_t(entry))) >> first_bits(entry));
+}
 
 // ---- input ----
 
@@ -374,7 +379,7 @@ inline Symbol decode(const uint32_t* table, unsigned root) {
   if (e & kLiteral) {
     value &= 0xFF;
   } else if (!(e & kSpecial)) {
-    value += unsigned((s.bitBuffer & low_bits(taken(e))) >> first_bits(e));
+    value += extra_bits(s.bitBuffer, e);
   }
   drop(need);
   return {e, value};
@@ -479,11 +484,11 @@ int fast_codes(const Tables& tables) {
     }
     // A length and a distance: nothing is taken until both are known good,
     // so that the careful step can take the length again otherwise.
-    const unsigned length = (e >> 16) + unsigned((bb & low_bits(taken(e))) >> first_bits(e));
+    const unsigned length = (e >> 16) + extra_bits(bb, e);
     const uint64_t afterLength = bb >> taken(e);
     uint32_t d = distances[afterLength & low_bits(kDistanceBits)];
     if (d & kSubtable) d = distances[(d >> 16) + ((afterLength >> kDistanceBits) & low_bits(first_bits(d)))];
-    const unsigned distance = (d >> 16) + unsigned((afterLength & low_bits(taken(d))) >> first_bits(d));
+    const unsigned distance = (d >> 16) + extra_bits(afterLength, d);
     if ((d & kSpecial) || distance > unsigned(op - base)) break;
     bb = afterLength >> taken(d);
     bc -= e + d;

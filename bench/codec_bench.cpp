@@ -5,7 +5,7 @@
 // peak resident memory). A new method is one row of kEngines.
 //
 // Usage:
-//   kvx_codec_bench engines                    the engines, one "NAME<tab>LABEL" line each
+//   kvx_codec_bench engines                    the engines, one "NAME<tab>LABEL<tab>TABLE" line each
 //   kvx_codec_bench pack ENGINE INPUT MEMBER   pack INPUT with ENGINE into MEMBER
 //   kvx_codec_bench test ENGINE MEMBER         decode MEMBER without output, check the CRC
 //   kvx_codec_bench unpack ENGINE MEMBER OUTPUT  decode MEMBER into OUTPUT, check the CRC
@@ -39,12 +39,15 @@ struct MemberHeader {
   uint32_t crc;      // CRC-32 of the original file
 };
 
-// One engine: its name on the command line, its row label in the table, the
-// switches it packs with, and the method that decodes it.
+// One engine: its name on the command line, its row label, the table it is
+// compared in (the default method's next to gzip and arj, the context
+// models' next to bzip2, xz and 7z), the switches it packs with, and the
+// method that decodes it.
 struct Engine {
   const char* name;
   const char* label;
-  void (*pack)();  // sets codecSettings as the switches of the engine would
+  const char* table;  // "default" or "context"
+  void (*pack)();     // sets codecSettings as the switches of the engine would
   int unpack;      // METHOD_* of the decoder
 };
 
@@ -54,12 +57,24 @@ void default_method_at() {
   codecSettings.level = Level;
 }
 
+void high_method() {
+  codecSettings = CodecSettings{};
+  codecSettings.highMethodOrder = 4;
+}
+
+void method_five() {
+  codecSettings = CodecSettings{};
+  codecSettings.methodFive = 1;
+}
+
 const Engine kEngines[] = {
-    {"2", "kvx -+0 (level 2)", default_method_at<2>, METHOD_DEFAULT},
-    {"1", "kvx -+1 (level 1)", default_method_at<1>, METHOD_DEFAULT},
-    {"0", "kvx default (level 0)", default_method_at<0>, METHOD_DEFAULT},
-    {"-1", "kvx -+3 (level -1)", default_method_at<-1>, METHOD_DEFAULT},
-    {"-2", "kvx -+4 (level -2)", default_method_at<-2>, METHOD_DEFAULT},
+    {"2", "kvx -+0 (level 2)", "default", default_method_at<2>, METHOD_DEFAULT},
+    {"1", "kvx -+1 (level 1)", "default", default_method_at<1>, METHOD_DEFAULT},
+    {"0", "kvx default (level 0)", "default", default_method_at<0>, METHOD_DEFAULT},
+    {"-1", "kvx -+3 (level -1)", "default", default_method_at<-1>, METHOD_DEFAULT},
+    {"-2", "kvx -+4 (level -2)", "default", default_method_at<-2>, METHOD_DEFAULT},
+    {"high", "kvx -++ (high)", "context", high_method, METHOD_HIGH},
+    {"five", "kvx -5 (five)", "context", method_five, METHOD_FIVE},
 };
 
 int usage() {
@@ -81,7 +96,7 @@ const Engine* engine_named(const char* name) {
 }
 
 int list_engines() {
-  for (const Engine& e : kEngines) printf("%s\t%s\n", e.name, e.label);
+  for (const Engine& e : kEngines) printf("%s\t%s\t%s\n", e.name, e.label, e.table);
   return 0;
 }
 
@@ -140,7 +155,7 @@ int pack(const char* engineName, const char* inputName, const char* memberName) 
   const int64_t size = input->length;
   int64_t unpacked = 0;
   int64_t packed = 0;
-  const uint32_t crc = pack_member(input, member, 0, size, &unpacked, &packed, nullptr);
+  const uint32_t crc = pack_member(input, member, 0, size, &unpacked, &packed);
   io_seek(member, 0, 0);
   io_write_le32(member, static_cast<int>(unpacked));
   io_write_le32(member, static_cast<int>(packed));

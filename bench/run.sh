@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # The kvx benchmark: builds a Release kvx in build-bench, then times the
-# default method at every level next to gzip and arj on the corpus, and the
-# archiving commands next to zip, tar and arj on the unpacked cxx.tar tree.
+# default method at every level next to gzip and arj on the corpus (and the
+# ZIP reader's Deflate decoder next to libdeflate), and the archiving
+# commands next to zip, tar and arj on the unpacked cxx.tar tree (and kvx
+# reading the ARJ and ZIP archives of it).
 # All engines run in the same invocation, interleaved round by round, and the
 # table gives each kvx time as a ratio of the peer's. Nothing is asserted.
 #
-# Usage: bench/run.sh [--runs N] [--corpus DIR] [--no-build]
+# Usage: bench/run.sh [--runs N] [--corpus DIR] [--no-build] [--only SECTION]
+# (SECTION: default, context, commands or tar; the default is all of them)
 set -u
 export LC_ALL=C   # EPOCHREALTIME with a decimal point, byte-wise sort
 
@@ -14,12 +17,14 @@ BUILD=$ROOT/build-bench
 CORPUS=$ROOT/../shared/bench/corpus
 RUNS=5
 BUILD_FIRST=1
+ONLY=
 while (($#)); do
   case $1 in
     --runs) RUNS=$2; shift 2 ;;
     --corpus) CORPUS=$2; shift 2 ;;
     --no-build) BUILD_FIRST=0; shift ;;
-    *) echo "usage: bench/run.sh [--runs N] [--corpus DIR] [--no-build]" >&2; exit 2 ;;
+    --only) ONLY=$2; shift 2 ;;
+    *) echo "usage: bench/run.sh [--runs N] [--corpus DIR] [--no-build] [--only SECTION]" >&2; exit 2 ;;
   esac
 done
 [[ $RUNS =~ ^[1-9][0-9]*$ ]] || { echo "run.sh: --runs wants a positive number" >&2; exit 2; }
@@ -36,9 +41,11 @@ say() { printf '%s\n' "$*" >&2; }
 # may (root), otherwise the rows that need it report "unavailable".
 need_tools() {
   local missing=() pkg tool
-  for pkg in time gzip arj zip unzip tar libdeflate-tools libdeflate-dev; do
+  for pkg in time gzip arj zip unzip tar bzip2 xz-utils p7zip-full libdeflate-tools libdeflate-dev; do
     case $pkg in
       time) tool=/usr/bin/time ;;   # not the shell keyword
+      xz-utils) tool=xz ;;
+      p7zip-full) tool=7z ;;
       libdeflate-tools) tool=libdeflate-gunzip ;;
       libdeflate-dev) [[ -f /usr/include/libdeflate.h ]] || missing+=("$pkg"); continue ;;
       *) tool=$pkg ;;
@@ -162,11 +169,12 @@ peak() { local n=${JOB_OF[$1]:-}; [[ -n $n && -z ${FAILED[n]} ]] && echo "${PEAK
 failure() { local n=${JOB_OF[$1]:-}; [[ -n $n ]] && echo "${FAILED[n]}" || echo "not run"; }
 
 # ---- codec level ----------------------------------------------------------
-# The engines come from the bench program's table: a name and a row label each.
-ENGINES=()
+# The engines come from the bench program's table: a name, a row label and
+# the table it belongs to (the default method's, or the context models').
+ENGINES=() CONTEXT_ENGINES=()
 declare -A LABEL=()
-while IFS=$'\t' read -r name label; do
-  ENGINES+=("$name")
+while IFS=$'\t' read -r name label table; do
+  if [[ $table == context ]]; then CONTEXT_ENGINES+=("$name"); else ENGINES+=("$name"); fi
   LABEL[$name]=$label
 done < <("$CODEC" engines)
 REPORT=()   # lines of the finished table
@@ -341,6 +349,79 @@ verdict() {  # hundredths, limit in hundredths
   ((10#$1 <= $2)) && echo met || echo "NOT met"
 }
 
+# ---- context models -------------------------------------------------------
+# The high method and method five next to bzip2 -9, xz -6 and 7z's PPMd of
+# order 5; every time is also compared with bzip2 -9 packing, the goal.
+context_file() {  # file name in the corpus
+  local f=$1 in=$CORPUS/$1 dir=$WORK/context-$1 e packs=() tests=()
+  mkdir -p "$dir"
+  for e in "${CONTEXT_ENGINES[@]}"; do
+    add_job "$f kvx pack $e" "" "$dir" /dev/null "$CODEC" pack "$e" "$in" "$dir/kvx$e.bin"
+    add_job "$f kvx test $e" "" "$dir" /dev/null "$CODEC" test "$e" "$dir/kvx$e.bin"
+    packs+=("${JOB_OF[$f kvx pack $e]}") tests+=("${JOB_OF[$f kvx test $e]}")
+  done
+  if have bzip2; then
+    add_job "$f bzip2 -9" "" "$dir" "$dir/b9.bz2" bzip2 -9 -c "$in"
+    add_job "$f bzip2 -dc" "" "$dir" /dev/null bzip2 -dc "$dir/b9.bz2"
+    packs+=("${JOB_OF[$f bzip2 -9]}") tests+=("${JOB_OF[$f bzip2 -dc]}")
+  fi
+  if have xz; then
+    add_job "$f xz -6" "" "$dir" "$dir/x6.xz" xz -6 -c "$in"
+    add_job "$f xz -dc" "" "$dir" /dev/null xz -dc "$dir/x6.xz"
+    packs+=("${JOB_OF[$f xz -6]}") tests+=("${JOB_OF[$f xz -dc]}")
+  fi
+  if have 7z; then
+    add_job "$f 7z ppmd" "rm -f $(q "$dir/p5.7z")" "$dir" /dev/null 7z a -m0=PPMd:o=5 -mmt=1 "$dir/p5.7z" "$in"
+    add_job "$f 7z t" "" "$dir" /dev/null 7z t "$dir/p5.7z"
+    packs+=("${JOB_OF[$f 7z ppmd]}") tests+=("${JOB_OF[$f 7z t]}")
+  fi
+  say "$f: context models packing, $RUNS rounds"
+  run_rounds "${packs[@]}"
+  say "$f: context models unpacking, $RUNS rounds"
+  run_rounds "${tests[@]}"
+  for e in "${CONTEXT_ENGINES[@]}"; do
+    local n=${JOB_OF[$f kvx pack $e]}
+    [[ -z ${FAILED[n]} ]] || continue
+    if ! "$CODEC" unpack "$e" "$dir/kvx$e.bin" "$dir/back" || ! cmp -s "$dir/back" "$in"; then
+      FAILED[n]="round trip differs"
+    fi
+    rm -f "$dir/back"
+  done
+
+  local original size label bz worst=0
+  original=$(size_of "$in")
+  bz=$(med "$f bzip2 -9")
+  REPORT+=("" "== $f, $original bytes: context models, median of $RUNS runs (/bz2 = time / bzip2 -9 packing)")
+  REPORT+=("$(printf '%-22s %9s %6s %9s %6s %6s %9s %6s %6s %8s %8s' engine size '%' 'pack ms' 'MB/s' '/bz2' \
+    'unpk ms' 'MB/s' '/bz2' 'pack KB' 'unpk KB')")
+  context_row() {  # label size pack-job unpack-job
+    local why pm tm
+    why=$(failure "$3")
+    [[ -n $why ]] || why=$(failure "$4")
+    if [[ -n $why ]]; then
+      REPORT+=("$(printf '%-22s unavailable: %s' "$1" "$why")")
+      return
+    fi
+    pm=$(med "$3") tm=$(med "$4")
+    REPORT+=("$(printf '%-22s %9s %6s %9s %6s %6s %9s %6s %6s %8s %8s' "$1" "$2" "$(percent "$2" "$original")" \
+      "$(ms "$pm")" "$(ratio "$original" "$pm")" "$(ratio "$pm" "$bz")" \
+      "$(ms "$tm")" "$(ratio "$original" "$tm")" "$(ratio "$tm" "$bz")" "$(peak "$3")" "$(peak "$4")")")
+    note_kvx_peak "$1" "$3" "$4"
+  }
+  for e in "${CONTEXT_ENGINES[@]}"; do
+    size=$("$CODEC" size "$dir/kvx$e.bin" 2>/dev/null)
+    context_row "${LABEL[$e]}" "${size:-0}" "$f kvx pack $e" "$f kvx test $e"
+    local r
+    for r in "$(ratio "$(med "$f kvx pack $e")" "$bz")" "$(ratio "$(med "$f kvx test $e")" "$bz")"; do
+      if [[ $r != - ]] && ((10#${r/./} > worst)); then worst=$((10#${r/./})); fi
+    done
+  done
+  context_row "bzip2 -9 / -dc" "$(size_of "$dir/b9.bz2")" "$f bzip2 -9" "$f bzip2 -dc"
+  context_row "xz -6 / -dc" "$(size_of "$dir/x6.xz")" "$f xz -6" "$f xz -dc"
+  context_row "7z PPMd o=5 / t" "$(size_of "$dir/p5.7z")" "$f 7z ppmd" "$f 7z t"
+  GOALS+=("$f: slowest context-model time = $(ratio "$worst" 100) x bzip2 -9 packing   goal <= 1.00: $(verdict "$worst" 100)")
+}
+
 # ---- commands level -------------------------------------------------------
 # The cxx.tar tree archived with recursion and extracted again by each engine.
 commands_level() {
@@ -379,7 +460,7 @@ commands_level() {
     fi
   fi
   # kvx reading what zip wrote, next to unzip, and libdeflate testing the
-  # same data as one gzip file (cxx.tar by gzip -6, from the codec phase).
+  # same data as one gzip file (cxx.tar by gzip -6).
   if have zip && have unzip; then
     add_job "cmd unzip -t" "" "$out" /dev/null unzip -tq "$arcs/tree.zip"
     tests+=("${JOB_OF[cmd unzip -t]}")
@@ -390,8 +471,8 @@ commands_level() {
       unpacks+=("${JOB_OF[cmd kvx x zip]}")
     fi
   fi
-  if have libdeflate-gunzip && [[ -f $WORK/codec-cxx.tar/g6.gz ]]; then
-    add_job "cmd libdeflate -t" "" "$out" /dev/null libdeflate-gunzip -t "$WORK/codec-cxx.tar/g6.gz"
+  if have libdeflate-gunzip && have gzip && gzip -6 -c "$CORPUS/cxx.tar" >"$arcs/cxx.tar.gz"; then
+    add_job "cmd libdeflate -t" "" "$out" /dev/null libdeflate-gunzip -t "$arcs/cxx.tar.gz"
     tests+=("${JOB_OF[cmd libdeflate -t]}")
   fi
   say "commands: packing the tree, $RUNS rounds"
@@ -518,10 +599,14 @@ cd "$WORK" || exit 1
 # What starting a process under the timer costs: part of every time below.
 add_job "start" "" "$WORK" /dev/null true
 run_rounds "${JOB_OF[start]}"
-for f in "${FILES[@]}"; do codec_file "$f"; done
-inflate_table
-commands_level
-tar_level
+want() { [[ -z $ONLY || $ONLY == "$1" ]]; }
+if want default; then
+  for f in "${FILES[@]}"; do codec_file "$f"; done
+  inflate_table
+fi
+if want context; then for f in "${FILES[@]}"; do context_file "$f"; done; fi
+if want commands; then commands_level; fi
+if want tar; then tar_level; fi
 
 printf 'kvx benchmark, %s, %s, %d runs per engine (ms = median wall time of one process;\n' \
   "$(date -u '+%Y-%m-%d %H:%M UTC')" "$(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)" "$RUNS"

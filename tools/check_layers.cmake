@@ -7,10 +7,11 @@ set(allowed
   "codec/common:platform"
   "codec/huff:codec/common,platform"
   "codec/lz:codec/huff,codec/common,platform"
-  "codec:codec/lz,codec/huff,codec/common,platform"
-  "archive:codec,codec/lz,codec/huff,codec/common,platform"
-  "formats:archive,codec,codec/lz,codec/huff,codec/common,platform"
-  "driver:formats,archive,codec,codec/lz,codec/huff,codec/common,platform")
+  "codec/ppm:codec/common,platform"
+  "codec:codec/lz,codec/ppm,codec/huff,codec/common,platform"
+  "archive:codec,codec/lz,codec/ppm,codec/huff,codec/common,platform"
+  "formats:archive,codec,codec/lz,codec/ppm,codec/huff,codec/common,platform"
+  "driver:formats,archive,codec,codec/lz,codec/ppm,codec/huff,codec/common,platform")
 set(failures "")
 foreach(rule ${allowed})
   string(REPLACE ":" ";" parts "${rule}")

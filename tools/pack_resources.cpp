@@ -1,12 +1,12 @@
 // Build-time tool: packs the help texts and the default options text into an
-// archive of kvx's own format, and places that archive in the program file
-// where the help reader looks for it (between bytes 55000 and 186071).
+// archive of kvx's own format, and checks that a program file carries that
+// archive where the help reader looks for it (between bytes 55000 and 186071).
 //
 //   kvx_pack_resources pack  OUTPUT.kvn RESOURCE-DIR
-//   kvx_pack_resources embed PROGRAM ARCHIVE.kvn [--strict]
+//   kvx_pack_resources check PROGRAM ARCHIVE.kvn [--strict]
 //
-// "embed" leaves the program untouched when it is too large for the window;
-// with --strict (release builds) that is an error.
+// "check" only notes a program too large for the window; with --strict
+// (release builds) that is an error.
 #include <unistd.h>
 
 #include <cstdio>
@@ -20,6 +20,7 @@
 #include "archive/kvn_format.h"
 #include "codec/pack.h"
 #include "driver/options.h"
+#include "platform/console.h"
 #include "platform/iofile.h"
 #include "platform/os.h"
 #include "platform/paths.h"
@@ -60,14 +61,6 @@ bool read_whole(const char* path, std::vector<unsigned char>& out) {
   return ok;
 }
 
-bool write_whole(const char* path, const std::vector<unsigned char>& data) {
-  FILE* f = fopen(path, "wb");
-  if (!f) return false;
-  bool ok = fwrite(data.data(), 1, data.size(), f) == data.size();
-  ok = fclose(f) == 0 && ok;
-  return ok;
-}
-
 // Writes one member: provisional header, data, final header over the first.
 bool add_member(ArchiveFile* archive, const char* dir, const Member& member) {
   const char* path = path_join(dir, member.name);
@@ -89,6 +82,8 @@ bool add_member(ArchiveFile* archive, const char* dir, const Member& member) {
   EntryInfo& entry = archive->entry;
   clear_entry(entry);
   fill_entry_from_file(member.name, status, &entry);
+  // The help archive has fixed bytes: host 5, attribute 0, no Unix block.
+  entry.host = 5;
   entry.time = member.stored ? kOptionsTime : kHelpTime;
   if (member.stored) entry.flags |= ENTRY_STORED;
 
@@ -106,15 +101,15 @@ bool add_member(ArchiveFile* archive, const char* dir, const Member& member) {
   int64_t packed = 0;
   uint32_t crc;
   if (member.stored) {
-    crc = store_member(input, out, 0, nullptr, 0, status.size, &unpacked, &packed, nullptr);
+    crc = store_member(input, out, 0, nullptr, 0, status.size, &unpacked, &packed);
   } else {
-    crc = pack_member(input, out, 0, status.size, &unpacked, &packed, nullptr);
+    crc = pack_member(input, out, 0, status.size, &unpacked, &packed);
     if (packed >= unpacked) {  // did not shrink: keep it stored instead
       entry.flags |= ENTRY_STORED;
       io_seek(input, 0, 0);
       io_seek(out, dataPos, 0);
       io_truncate(out, dataPos);
-      crc = store_member(input, out, 0, nullptr, 0, status.size, &unpacked, &packed, nullptr);
+      crc = store_member(input, out, 0, nullptr, 0, status.size, &unpacked, &packed);
     }
   }
   io_close(input);
@@ -138,6 +133,7 @@ bool add_member(ArchiveFile* archive, const char* dir, const Member& member) {
 }
 
 int pack(const char* output, const char* dir) {
+  console_init();
   codec_buffers_alloc();
   transfer.inputChecked = 1;  // the member reader computes the data check while packing
   PathName outputPath(output);
@@ -174,7 +170,10 @@ long find_magic(const std::vector<unsigned char>& data, long from, long to) {
   return -1;
 }
 
-int embed(const char* program, const char* archivePath, bool strict) {
+// Checks that the program file carries the help archive where the help
+// reader finds it: the first copy of the global magic anywhere in the file
+// is the start of the whole archive, inside the window.
+int check(const char* program, const char* archivePath, bool strict) {
   std::vector<unsigned char> image;
   std::vector<unsigned char> archive;
   if (!read_whole(program, image)) {
@@ -185,40 +184,25 @@ int embed(const char* program, const char* archivePath, bool strict) {
     fprintf(stderr, "pack_resources: %s: not a resource archive\n", archivePath);
     return 1;
   }
-  // Already carries this very archive (the step ran twice on one link).
-  if (image.size() >= archive.size() &&
-      memcmp(&image[image.size() - archive.size()], archive.data(), archive.size()) == 0 &&
-      find_magic(image, 0, static_cast<long>(image.size() - archive.size())) < 0) {
-    printf("pack_resources: %s already carries its help archive\n", program);
+  const long size = static_cast<long>(image.size());
+  const long at = find_magic(image, 0, size);
+  const char* problem = nullptr;
+  if (at < 0) {
+    problem = "carries no help archive";
+  } else if (at + static_cast<long>(archive.size()) > size ||
+             memcmp(&image[static_cast<size_t>(at)], archive.data(), archive.size()) != 0) {
+    problem = "holds the archive magic FF 4B 56 47 before its help archive";
+  } else if (at < kWindowStart || at >= kWindowStart + kWindowLength) {
+    problem = "carries its help archive outside bytes 55000..186071, where the reader looks";
+  }
+  if (problem == nullptr) {
+    printf("pack_resources: %s: help archive of %zu bytes at byte %ld\n", program, archive.size(), at);
     return 0;
   }
-
-  long programSize = static_cast<long>(image.size());
-  long at = programSize < kWindowStart ? kWindowStart : programSize;
-  if (at >= kWindowStart + kWindowLength) {
-    fprintf(stderr,
-            "pack_resources: %s is %ld bytes; the help archive must start before byte %ld\n",
-            program, programSize, kWindowStart + kWindowLength);
-    if (strict) return 1;
-    printf("pack_resources: help archive not embedded (program too large for this build)\n");
-    return 0;
-  }
-  // A copy of the magic inside the program would be taken for the help
-  // archive: a release build fails on it.
-  long stray = find_magic(image, 0, programSize);
-  if (stray >= 0) {
-    fprintf(stderr, "pack_resources: %s holds the archive magic FF 4B 56 47 at byte %ld\n", program, stray);
-    if (strict) return 1;
-  }
-
-  image.resize(static_cast<size_t>(at), 0);
-  image.insert(image.end(), archive.begin(), archive.end());
-  if (!write_whole(program, image)) {
-    fprintf(stderr, "pack_resources: %s: write error\n", program);
-    return 1;
-  }
-  printf("pack_resources: %s: program %ld bytes, help archive of %zu bytes at byte %ld\n",
-         program, programSize, archive.size(), at);
+  fprintf(stderr, "pack_resources: %s %s (first magic at byte %ld, file of %ld bytes)\n", program, problem, at,
+          size);
+  if (strict) return 1;
+  printf("pack_resources: this build shows no help from its program file\n");
   return 0;
 }
 
@@ -226,10 +210,10 @@ int embed(const char* program, const char* archivePath, bool strict) {
 
 int main(int argc, char** argv) {
   if (argc >= 4 && strcmp(argv[1], "pack") == 0) return pack(argv[2], argv[3]);
-  if (argc >= 4 && strcmp(argv[1], "embed") == 0)
-    return embed(argv[2], argv[3], argc >= 5 && strcmp(argv[4], "--strict") == 0);
+  if (argc >= 4 && strcmp(argv[1], "check") == 0)
+    return check(argv[2], argv[3], argc >= 5 && strcmp(argv[4], "--strict") == 0);
   fprintf(stderr,
-          "use: kvx_pack_resources pack OUTPUT.kvn RESOURCE-DIR\n"
-          "     kvx_pack_resources embed PROGRAM ARCHIVE.kvn [--strict]\n");
+          "use: kvx_pack_resources pack  OUTPUT.kvn RESOURCE-DIR\n"
+          "     kvx_pack_resources check PROGRAM ARCHIVE.kvn [--strict]\n");
   return 2;
 }

@@ -165,7 +165,7 @@ ArchiveFile* close_archive(ArchiveFile* archive) {
 void print_archive_comment(ArchiveFile* archive) {
   if (archive == nullptr || !(archive->state & ARCHIVE_OPEN) || archive->comment == nullptr) return;
   print_text(" -\n");
-  print_text(archive->comment);
+  print_comment(archive->comment);
   flush_messages();
 }
 

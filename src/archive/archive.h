@@ -37,8 +37,9 @@ struct EntryInfo {
   uint16_t methodCode = 0;              // decoder selector: own format 0, 7, 9, 10
   uint32_t uid = 0;                     // user id
   uint32_t gid = 0;                     // group id
-  uint32_t mode = 0;                    // access mode bits (0444, 0777, ...)
-  uint32_t mtime = 0;                   // modification time, seconds since 1970, when carried
+  uint32_t mode = 0;                    // access mode bits (0444, 0777, ...); for hosts 1 and 4 with
+                                        // the type bits, 0 when the member carries no Unix data
+  int64_t mtime = 0;                    // modification time, seconds since 1970, when mode is carried
   uint32_t host = 0;                    // host system code
   PathName name{""};                    // the member's path
   char linkTarget[PATH_MAX_TEXT] = {};  // zero-terminated link target or long-name work area

@@ -6,6 +6,9 @@
 
 namespace {
 
+constexpr int kFirstYear = 1980;
+constexpr int kLastYear = 2107;
+
 // Days from 1970-01-01 to the given proleptic Gregorian date (month 1..12).
 int64_t days_from_civil(int64_t year, int month, int day) {
   year -= month <= 2;
@@ -35,7 +38,11 @@ uint32_t pack_dos_time(int64_t seconds) {
   time_t t = static_cast<time_t>(seconds);
   struct tm local;
   if (localtime_r(&t, &local) == nullptr) return 0;
-  uint32_t year = static_cast<uint32_t>(((local.tm_year + 48) % 128 + 128) % 128);
+  // The field holds the years 1980 to 2107; a time outside them is held at
+  // the nearest end rather than wrapped into another century.
+  if (local.tm_year < kFirstYear - 1900) return DOS_TIME_FIRST;
+  if (local.tm_year > kLastYear - 1900) return DOS_TIME_LAST;
+  uint32_t year = static_cast<uint32_t>(local.tm_year - (kFirstYear - 1900));
   return year << 25 | uint32_t(local.tm_mon + 1) << 21 | uint32_t(local.tm_mday) << 16 |
          uint32_t(local.tm_hour) << 11 | uint32_t(local.tm_min) << 5 | uint32_t(local.tm_sec / 2);
 }

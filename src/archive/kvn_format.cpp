@@ -72,6 +72,25 @@ void put_be16(unsigned char* p, uint32_t v) {
 
 uint32_t mode_from_attribute(unsigned attribute) { return (attribute & 1) ? 0444 : 0777; }
 
+// The attribute byte beside a Unix block, for readers that look at it alone:
+// read-only when the owner may not write, and the directory bit.
+unsigned attribute_from_mode(uint32_t mode) {
+  return ((mode & 0200) ? 0u : 0x01u) | ((mode & 0170000) == 0040000 ? 0x10u : 0u);
+}
+
+// The Unix block: mode, modification time, user id, group id (4 bytes each);
+// a link target would follow, but links are archived as what they lead to.
+constexpr int kUnixBlockSize = 16;
+
+// The block's time field holds unsigned seconds since 1970, that is up to
+// 2106-02-07 06:28:15 UTC: a time before 1970 is written as 0 and one after
+// that second as that second.
+uint32_t unix_block_time(int64_t seconds) {
+  if (seconds < 0) return 0;
+  if (seconds > int64_t(UINT32_MAX)) return UINT32_MAX;
+  return uint32_t(seconds);
+}
+
 // Reads the optional blocks after the fixed fields (comment, extension block)
 // from body[pos, length). kEntryRead or kBadField.
 int read_optional_blocks(const unsigned char* body, int pos, int length, EntryInfo& e) {
@@ -290,7 +309,14 @@ int build_entry_header(unsigned char* buffer, int capacity, EntryInfo* entry) {
   entry->name.stored_name(name);
   int nameBytes = int(strlen(name)) + 1;
   if (entry->pieceOffset != 0) entry->flags |= ENTRY_PIECE;
-  entry->flags &= uint16_t(~ENTRY_EXTENSION);
+  // Members of Unix hosts carry the Unix block; any other entry is written
+  // as host 5 with attribute 0, without a block.
+  const bool unixBlock = entry->host == 1 || entry->host == 4;
+  if (unixBlock) {
+    entry->flags |= ENTRY_EXTENSION;
+  } else {
+    entry->flags &= uint16_t(~ENTRY_EXTENSION);
+  }
   int commentBytes = 0;
   if (entry->flags & ENTRY_COMMENT) {
     commentBytes = int(strnlen(entry->commentText, sizeof entry->commentText));
@@ -298,7 +324,7 @@ int build_entry_header(unsigned char* buffer, int capacity, EntryInfo* entry) {
     if (commentBytes > KVN_MAX_COMMENT) commentBytes = KVN_MAX_COMMENT;
   }
   int length = 8 + nameBytes + ((entry->flags & ENTRY_PIECE) ? 4 : 0) + 12 +
-               ((entry->flags & ENTRY_COMMENT) ? 2 + commentBytes : 0);
+               ((entry->flags & ENTRY_COMMENT) ? 2 + commentBytes : 0) + (unixBlock ? 2 + kUnixBlockSize : 0);
   // A header this reader would refuse is not written at all.
   if (nameBytes >= KVN_MAX_NAME || length >= KVN_MAX_BODY || length + 10 > capacity) return -1;
 
@@ -307,8 +333,8 @@ int build_entry_header(unsigned char* buffer, int capacity, EntryInfo* entry) {
   put_be16(buffer + 4, uint32_t(length));
   unsigned char* p = buffer + 6;
   put_be16(p, entry->flags);
-  p[2] = 5;  // host
-  p[3] = 0;  // attribute
+  p[2] = uint8_t(unixBlock ? entry->host : 5);
+  p[3] = uint8_t(unixBlock ? attribute_from_mode(entry->mode) : 0);
   put_be32(p + 4, entry->time);
   memcpy(p + 8, name, size_t(nameBytes));
   p += 8 + nameBytes;
@@ -323,6 +349,14 @@ int build_entry_header(unsigned char* buffer, int capacity, EntryInfo* entry) {
   if (entry->flags & ENTRY_COMMENT) {
     put_be16(p, uint32_t(commentBytes));
     memcpy(p + 2, entry->commentText, size_t(commentBytes));
+    p += 2 + commentBytes;
+  }
+  if (unixBlock) {
+    put_be16(p, kUnixBlockSize);
+    put_be32(p + 2, entry->mode);
+    put_be32(p + 6, unix_block_time(entry->mtime));
+    put_be32(p + 10, entry->uid);
+    put_be32(p + 14, entry->gid);
   }
   put_be32(buffer + 6 + length, crc32_of(buffer + 6, size_t(length)));
   entry->headerSize = uint16_t(length + 10);
@@ -365,10 +399,10 @@ void fill_entry_from_file(const char* name, const FileStatus& status, EntryInfo*
   entry->time = pack_dos_time(status.mtime);
   entry->name.assign_stored(name);
   entry->nameLength = uint16_t(strlen(name));
-  entry->linkTarget[0] = '\0';  // no link text on this platform
-  entry->mtime = uint32_t(status.mtime);
+  entry->linkTarget[0] = '\0';  // links are archived as the file they lead to
+  entry->mtime = status.mtime;
   entry->mode = uint32_t(status.mode);
-  entry->uid = uint32_t(status.uid);
-  entry->gid = uint32_t(status.gid);
-  entry->host = 5;
+  entry->uid = status.uid;
+  entry->gid = status.gid;
+  entry->host = 1;
 }

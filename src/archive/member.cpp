@@ -34,7 +34,7 @@ uint32_t unpack_member(ArchiveFile* archive, IoFile* output, const PathName* dis
     print_text(reserved);
   } else if (code == METHOD_STORED) {
     copy_stored(entry.unpackedSize);
-  } else if (method != nullptr && method->unpack != nullptr) {
+  } else if (method != nullptr) {
     method->unpack(archive->file, entry.unpackedSize, entry.packedSize, blockMode);
   } else {
     print_text(message_text(MSG_BAD_METHOD));

@@ -5,6 +5,8 @@
 #include "codec/huff/decode.h"
 #include "codec/huff/encode.h"
 #include "codec/lz/lz77.h"
+#include "codec/ppm/five.h"
+#include "codec/ppm/high.h"
 
 namespace {
 
@@ -34,8 +36,8 @@ int unpack_default(IoFile* input, uint32_t size, uint32_t packed, bool blockMode
 // Rows in the order their entry flags are tested; the default method has none.
 const MethodRow kMethods[] = {
     {METHOD_STORED, "stored", 0x0800, false, nullptr, nullptr, false, true},
-    {METHOD_HIGH, "high", 0x4000, false, nullptr, nullptr, false, false},
-    {METHOD_FIVE, "five", 0x8000, true, nullptr, nullptr, false, true},
+    {METHOD_HIGH, "high", 0x4000, false, ppm_pack, ppm_unpack, false, false},
+    {METHOD_FIVE, "five", 0x8000, true, five_pack, five_unpack, false, false},
     {METHOD_DEFAULT, "default", 0, false, pack_default, unpack_default, true, true},
 };
 
@@ -66,4 +68,8 @@ int method_code_of_flags(unsigned flags) {
   return METHOD_DEFAULT;
 }
 
-void unpack_reset_carry() { huff_reset_carry(); }
+void unpack_reset_carry() {
+  huff_reset_carry();
+  ppm_forget_model();
+  five_forget_model();
+}

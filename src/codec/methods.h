@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "codec/common/transfer.h"
 #include "platform/iofile.h"
 
 // Method numbers: the decoder selector of own-format and ARJ members.
@@ -12,11 +13,6 @@ constexpr int METHOD_STORED = 0;
 constexpr int METHOD_DEFAULT = 7;
 constexpr int METHOD_HIGH = 9;
 constexpr int METHOD_FIVE = 10;
-
-// Results of an unpack function.
-constexpr int UNPACK_DONE = 0;
-constexpr int UNPACK_CORRUPT = 1;       // damaged data, reported by the decoder
-constexpr int UNPACK_WRITE_FAILED = 2;  // the output sink failed and reported it
 
 // Packs up to size bytes of the member reader (transfer.input) into archive,
 // or into the codec's memory buffer with memoryMode; answers the bytes consumed.
@@ -31,8 +27,8 @@ struct MethodRow {
   uint16_t entryFlags;       // own-format entry flags that name it (ENTRY_* of archive/archive.h;
                              // none for the default method)
   bool flagsWhenStored;      // the flags are set even when the member ends up stored
-  PackFunction pack;         // null: this build cannot pack it
-  UnpackFunction unpack;     // null: this build cannot decode it (stored members are copied)
+  PackFunction pack;         // null for stored members, which store_member copies
+  UnpackFunction unpack;     // null for stored members, which are copied
   bool needsCodecBuffers;    // packing uses the default method's token and output buffers
   bool usableInVolumes;      // members may be split across volumes
 };
@@ -45,6 +41,6 @@ const MethodRow* method_by_code(int code);
 // methods in table order, else the default method.
 int method_code_of_flags(unsigned flags);
 
-// Forgets the window positions that block-mode members carry to the next
-// member, so that the next member starts from position 0.
+// Forgets what block-mode members carry to the next member (window
+// positions, context models), so that the next member starts afresh.
 void unpack_reset_carry();

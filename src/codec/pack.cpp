@@ -1,39 +1,20 @@
-// Member-level packing: method choice, sizes, check value and the ratio on
-// the action line; the stored copy.
+// Member-level packing: method choice, sizes and check value; the stored
+// copy.
 #include "codec/pack.h"
 
 #include "codec/common/transfer.h"
 #include "codec/huff/encode.h"
 #include "codec/methods.h"
-
-namespace {
-
-void print_ratio(int64_t unpacked, int64_t packed) {
-  char text[16];
-  format_percent(unpacked, unpacked - packed, text, true);
-  print_text(text);
-  flush_messages();
-}
-
-}  // namespace
+#include "platform/console.h"
 
 uint32_t pack_member(IoFile* input, IoFile* archive, int memoryMode, int64_t size,
-                     int64_t* unpackedSize, int64_t* packedSize,
-                     const PathName* displayName, ActionKind action) {
+                     int64_t* unpackedSize, int64_t* packedSize) {
   *unpackedSize = 0;
   *packedSize = 0;
-  // A method this build cannot pack is refused rather than a member written
-  // whose flags would name a method it was not packed with.
   const MethodRow& method = method_for_packing();
-  if (method.pack == nullptr) {
-    report_error(message_text(MSG_BAD_METHOD));
-    return 0;
-  }
-
   const int64_t inputStart = io_tell(input);
   check_start();
   transfer.expectedTotal = static_cast<uint32_t>(size);  // 100 % of the progress figure
-  if (displayName != nullptr) print_action_with(*displayName, action, "  ");
   const int64_t archiveStart = memoryMode ? 0 : io_tell(archive);
 
   codec_buffers_alloc();
@@ -53,7 +34,6 @@ uint32_t pack_member(IoFile* input, IoFile* archive, int memoryMode, int64_t siz
     unpacked = consumed;
     packed = io_tell(archive) - archiveStart;
   }
-  if (displayName != nullptr) print_ratio(unpacked, packed);
   *unpackedSize = unpacked;
   *packedSize = packed;
   return check_value();
@@ -64,10 +44,8 @@ void codec_buffers_alloc() {
 }
 
 uint32_t store_member(IoFile* input, IoFile* archive, int memoryMode, unsigned char* buffer,
-                      int32_t count, int64_t size, int64_t* unpackedSize, int64_t* packedSize,
-                      const PathName* displayName, ActionKind action) {
+                      int32_t count, int64_t size, int64_t* unpackedSize, int64_t* packedSize) {
   check_start();
-  if (displayName != nullptr) print_action_with(*displayName, action, "  ");
   if (memoryMode) {
     if (buffer == huffEncoder.out && count > static_cast<int32_t>(huffEncoder.out_capacity)) {
       count = static_cast<int32_t>(huffEncoder.out_capacity);
@@ -78,7 +56,7 @@ uint32_t store_member(IoFile* input, IoFile* archive, int memoryMode, unsigned c
     size = got;
     if (buffer == huffEncoder.out) huffEncoder.out_count = static_cast<uint32_t>(got);
   } else if (transfer.textMode) {
-    // The same bytes a packed text member stands for: carriage returns dropped.
+    // The same bytes a packed text member stands for: the CR of CR LF dropped.
     const int64_t archiveStart = io_tell(archive);
     unsigned char piece[32768];
     for (int64_t left = size; left > 0;) {
@@ -86,7 +64,7 @@ uint32_t store_member(IoFile* input, IoFile* archive, int memoryMode, unsigned c
       int got = io_read(input, piece, want);
       if (got < 0) got = 0;
       left -= got;
-      const int placed = drop_carriage_returns(piece, got);
+      const int placed = drop_carriage_returns(piece, got, byte_after_piece(input, piece, got, left));
       transfer.checkUpdate(piece, placed);
       if (io_write(archive, piece, placed) != placed) break;
       if (got < want) {
@@ -101,7 +79,6 @@ uint32_t store_member(IoFile* input, IoFile* archive, int memoryMode, unsigned c
     copy_bytes_with_check(input, archive, size, 1);
     size = io_tell(archive) - archiveStart;
   }
-  if (displayName != nullptr) print_ratio(size, size);
   *unpackedSize = size;
   *packedSize = size;
   return check_value();

@@ -5,9 +5,7 @@
 #include <cstdint>
 
 #include "codec/huff/encode.h"
-#include "platform/console.h"
 #include "platform/iofile.h"
-#include "platform/paths.h"
 
 // Allocates the buffers of the packing method once per run (those of the
 // default method: nothing for a method that needs none). Stops the program
@@ -16,15 +14,12 @@ void codec_buffers_alloc();
 
 // Packs `size` bytes of `input` (from its current position) into `archive`,
 // or with memoryMode != 0 into the output byte buffer (see codec_memory_*).
-// With a display name, prints the action word, the name, a tab and "  ",
-// then the saving ratio. Sets *unpackedSize to the input bytes the coded
-// data stands for (after text conversion) and *packedSize to the coded bytes.
+// Prints nothing but the progress figure: the caller owns the action line.
+// Sets *unpackedSize to the input bytes the coded data stands for (after
+// text conversion) and *packedSize to the coded bytes.
 // Returns the finished check value of those input bytes.
-// A method that this build cannot pack is reported as a counted error; then
-// nothing is written, both sizes are 0 and the result is 0.
 uint32_t pack_member(IoFile* input, IoFile* archive, int memoryMode, int64_t size,
-                     int64_t* unpackedSize, int64_t* packedSize,
-                     const PathName* displayName, ActionKind action = ActionKind::Add);
+                     int64_t* unpackedSize, int64_t* packedSize);
 
 // Copies a member without compressing it. Without memory mode: `size` bytes
 // from `input` to `archive`, text members (transfer.textMode) with the
@@ -32,5 +27,4 @@ uint32_t pack_member(IoFile* input, IoFile* archive, int memoryMode, int64_t siz
 // `count` bytes from `input` into `buffer` (normally codec_memory_buffer()).
 // Both sizes get the bytes stored. Returns the finished check value of those bytes.
 uint32_t store_member(IoFile* input, IoFile* archive, int memoryMode, unsigned char* buffer,
-                      int32_t count, int64_t size, int64_t* unpackedSize, int64_t* packedSize,
-                      const PathName* displayName, ActionKind action = ActionKind::Add);
+                      int32_t count, int64_t size, int64_t* unpackedSize, int64_t* packedSize);

@@ -29,7 +29,7 @@ struct AddedFile {
   PathName path;   // as given in the file specifications
   int directory;   // a directory member was written for it
   int64_t size;    // status when it was added: a file changed since is kept
-  int mtime;
+  int64_t mtime;
 };
 
 namespace {
@@ -60,11 +60,8 @@ int write_header_only(ArchiveFile* target, ActionKind action) {
   e.packedSize = 0;
   e.dataCrc = 0;
   if (write_member_header(target, io_tell(target->file)) < 0) return -1;
-  char ratio[8];
-  format_percent(0, 0, ratio, true);
-  print_action_with(e.name, action, "  ");
-  print_text(ratio);
-  print_text("\n");
+  announce_member(e.name, action);
+  finish_member_line(0, 0);
   note_archive_member(e.time);
   return 1;
 }
@@ -140,13 +137,17 @@ int64_t volume_limit() {
 int test_new_archive() {
   int errorsBefore = error_count();
   transfer.inputChecked = 0;
+  // Every member is tested, excluded names too.
   FileSpecList saved = driverState.fileSpecs;
+  FileSpecList exclusions = platformSettings.exclusions;
   driverState.fileSpecs = nullptr;
+  platformSettings.exclusions = nullptr;
   spec_add(driverState.fileSpecs, PathName("*"), SPEC_MATCH);
   options.command = Test;
   extract_archive(0);
   spec_clear(driverState.fileSpecs);
   driverState.fileSpecs = saved;
+  platformSettings.exclusions = exclusions;
   return error_count() - errorsBefore;
 }
 
@@ -159,6 +160,7 @@ bool next_volume_wanted() {
   int key;
   do {
     key = ask(message_text(MSG_NEXT_VOLUME), driverState.archivePath);
+    print_text("\n");  // the line of the next member starts on a line of its own
   } while (key != 'y' && key != 'n');
   if (key == 'y') return true;
   set_error_count(error_count() + 1);

@@ -23,6 +23,7 @@ const char* const kResponseTooDeep = "%: response files nested too deeply";
 const char* const kEmptyDirectory = "-%: needs a directory name";
 const char* const kMethodOnlyKvn = "the high method and method five are allowed only for kvn archives";
 const char* const kVolumesOnlyKvn = "volumes are allowed only for kvn archives";
+const char* const kFiveWithoutVolumes = "Multivolume does not support method five";
 
 int responseDepth = 0;       // response files being read, one inside the other
 int failedArguments = 0;     // see failed_argument_count
@@ -203,6 +204,11 @@ void read_response_file(const char* path, int base) {
 }
 
 void parse_command(const char* text) {
+  // The long form of help that users of other programs try first.
+  if (strcmp(text, "--help") == 0) {
+    options.command = Help;
+    return;
+  }
   const char* t = text;
   if (*t == '-' || *t == '/') ++t;
   switch (t[0]) {
@@ -385,6 +391,8 @@ void parse_switch(const char* text) {
       options.moveFiles = 1;
       break;
     case 'n':
+      options.restoreOwners = 1;
+      break;
     case 'p':
       break;
     case 'o':
@@ -431,8 +439,9 @@ void parse_switch(const char* text) {
 void check_options() {
   const int errorsBefore = error_count();
   if (codecSettings.methodFive) codecSettings.highMethodOrder = 0;
-  if (!method_for_packing().usableInVolumes && options.volumeSize != 0)
-    report_error(message_text(MSG_NO_HIGH_METHOD_VOLUMES));
+  const MethodRow& method = method_for_packing();
+  if (!method.usableInVolumes && options.volumeSize != 0)
+    report_error(method.code == METHOD_FIVE ? kFiveWithoutVolumes : message_text(MSG_NO_HIGH_METHOD_VOLUMES));
   if (options.updateOnly && options.freshOnly) options.freshOnly = 0;
   const FormatRow* format = format_of_kind(options.archiveKindIndex);
   const bool blockFormat = format != nullptr && format->blockMode;
@@ -444,7 +453,7 @@ void check_options() {
   }
   // Methods and volumes the format cannot describe are refused before anything is written.
   if (command_is_modifying(options.command) && format != nullptr && !format->blockMode) {
-    if (method_for_packing().code != METHOD_DEFAULT) report_error(kMethodOnlyKvn);
+    if (method.code != METHOD_DEFAULT) report_error(kMethodOnlyKvn);
     if (options.volumeSize != 0) report_error(kVolumesOnlyKvn);
   }
   // Moving members out of an archive writes it anew as well.

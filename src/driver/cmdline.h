@@ -16,7 +16,8 @@ void parse_argument(const char* text, int position);
 // parse_argument with positions base, base+1, ... A file that cannot be read
 // is reported and fails the run before anything is done.
 void read_response_file(const char* path, int base);
-// The command argument: a letter, optionally after one '-' or '/'.
+// The command argument: a letter, optionally after one '-' or '/'; "--help"
+// is the command "h".
 void parse_command(const char* text);
 // One switch; text begins with '-'.
 void parse_switch(const char* text);

@@ -94,6 +94,7 @@ void read_line(char* line) {
 }
 
 void comment_typed(EntryInfo* entry) {
+  QuestionShown shown;
   print_action_with(entry->name, ActionKind::Comment, message_text(MSG_COMMENT_PROMPT));
   char line[ANSWER_BUFFER];
   read_line(line);
@@ -115,8 +116,9 @@ void comment_member(EntryInfo* entry) {
 }
 
 char* edit_archive_comment(const char* oldComment) {
+  QuestionShown shown;
   if (oldComment && *oldComment) {
-    print_text(oldComment);
+    print_comment(oldComment);
     print_text("\n");
   }
   print_text(message_text(MSG_ENTER_COMMENT));

@@ -2,13 +2,13 @@
 // name, file specifications, temporary names, dispatch and the exit status.
 #include "driver/entry.h"
 
+#include <pwd.h>
 #include <unistd.h>
 
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
 #include <new>
 
 #include "formats/format_table.h"
@@ -62,13 +62,25 @@ void print_banner(bool toErrorStream) {
   }
 }
 
-void read_options_file() {
-  char name[PATH_MAX_TEXT];
-  if (!options_file_name(driverState.programPath, name, sizeof name)) return;
+// Reads an options file when it exists, unless it is the file read before
+// (seen, with mode 0 when none was): its words never become the command.
+void read_options_file(const char* name, FileStatus& seen) {
   PathName path(name);
-  FileStatus status;
+  FileStatus status{};
   if (path.refused || path_stat(path, status) != 0) return;
+  if (seen.mode != 0 && status.device == seen.device && status.inode == seen.inode) return;
+  seen = status;
   read_response_file(name, OPTIONS_FILE_BASE);
+}
+
+// The options file beside the program, then the user's own, so that the
+// user's choices come after the installation's.
+void read_options_files() {
+  FileStatus seen{};
+  char name[PATH_MAX_TEXT];
+  if (options_file_name(driverState.programPath, name, sizeof name)) read_options_file(name, seen);
+  if (user_options_file_name(getenv("XDG_CONFIG_HOME"), getenv("HOME"), name, sizeof name))
+    read_options_file(name, seen);
 }
 
 bool has_wildcard_text(const char* text) { return strpbrk(text, "*?[") != nullptr; }
@@ -94,11 +106,14 @@ void choose_default_command() {
   }
 }
 
-bool is_excluded(const PathName& path) {
+// The exclusions of "-e" go to the scan, which applies them to every name
+// found on disk and every member.
+void take_exclusions() {
   for (int i = 0; i < options.exclusionCount; ++i) {
-    if (strcasecmp(path.name, options.exclusions[i]->name) == 0) return true;
+    if (spec_insert(platformSettings.exclusions, *options.exclusions[i], 0) != 0) {
+      fatal_error(message_text(MSG_NO_MEMORY));
+    }
   }
-  return false;
 }
 
 void build_file_specs() {
@@ -111,7 +126,7 @@ void build_file_specs() {
   }
   for (int i = 0; i < options.nameCount; ++i) {
     PathName spec(options.names[i]);
-    if (spec.refused || is_excluded(spec)) continue;
+    if (spec.refused || spec_excluded(spec)) continue;
     const int foundBefore = spec_found_count();
     spec_add(driverState.fileSpecs, spec, flags | SPEC_GIVEN | (options.nameTextFlags[i] ? SPEC_TEXT : 0));
     // A name given to be added that names nothing is not passed over in silence.
@@ -119,19 +134,15 @@ void build_file_specs() {
   }
 }
 
-// Drops the temporary names (compared by name alone) and the exclusions
-// (compared under the current path mode) from the file specifications.
-void remove_temporary_and_excluded_specs() {
-  if (driverState.usesTempArchive) {
-    const int pathMode = platformSettings.pathMode;
-    platformSettings.pathMode = 0;
-    spec_remove_matching(driverState.fileSpecs, *driverState.tempArchivePath);
-    spec_remove_matching(driverState.fileSpecs, *driverState.backupArchivePath);
-    platformSettings.pathMode = pathMode;
-  }
-  for (int i = 0; i < options.exclusionCount; ++i) {
-    spec_remove_matching(driverState.fileSpecs, *options.exclusions[i]);
-  }
+// Drops the temporary names (compared by name alone) from the file
+// specifications.
+void remove_temporary_specs() {
+  if (!driverState.usesTempArchive) return;
+  const int pathMode = platformSettings.pathMode;
+  platformSettings.pathMode = 0;
+  spec_remove_matching(driverState.fileSpecs, *driverState.tempArchivePath);
+  spec_remove_matching(driverState.fileSpecs, *driverState.backupArchivePath);
+  platformSettings.pathMode = pathMode;
 }
 
 // The archive and its temporary names are never file specifications of the
@@ -211,6 +222,22 @@ bool options_file_name(const char* programPath, char* out, int size) {
   return strcmp(out, programPath) != 0;
 }
 
+bool user_options_file_name(const char* configHome, const char* home, char* out, int size) {
+  int length;
+  // A relative configuration directory is not a valid one: the default holds.
+  if (configHome && configHome[0] == '/') {
+    length = snprintf(out, static_cast<size_t>(size), "%s/kvx/kvx.ini", configHome);
+  } else {
+    if (!home || !*home) {
+      const passwd* user = getpwuid(getuid());
+      home = user ? user->pw_dir : nullptr;
+    }
+    if (!home || !*home) return false;
+    length = snprintf(out, static_cast<size_t>(size), "%s/.config/kvx/kvx.ini", home);
+  }
+  return length > 0 && length < size;
+}
+
 void take_output_directory() {
   if (options.command != Extract) {
     delete options.outputDirectory;
@@ -251,10 +278,12 @@ int kvx_main(int argc, char** argv) {
   driverState.programPath = find_program_path(argc > 0 ? argv[0] : nullptr);
   console_init();
   print_banner(argc > 1 && chooses_print(argv[1]));
+  // The banner is the version line.
+  if (argc > 1 && strcmp(argv[1], "--version") == 0) return 0;
   select_catalog();
   install_interrupt_handler();
   install_archive_cleanup();
-  read_options_file();
+  read_options_files();
 
   if (argc < 2) {
     show_help(false);
@@ -284,6 +313,7 @@ int kvx_main(int argc, char** argv) {
 
   take_output_directory();
   check_options();
+  take_exclusions();
   build_file_specs();
   if (command_is_modifying(options.command)) {
     driverState.usesTempArchive = 1;
@@ -292,7 +322,7 @@ int kvx_main(int argc, char** argv) {
   } else {
     driverState.usesTempArchive = 0;
   }
-  remove_temporary_and_excluded_specs();
+  remove_temporary_specs();
 
   if (driverState.archivePath->has_wildcards()) return run_wildcard_archives();
 

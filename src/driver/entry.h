@@ -12,6 +12,12 @@ int kvx_main(int argc, char** argv);
 // size bytes or would be the program itself.
 bool options_file_name(const char* programPath, char* out, int size);
 
+// The user's own options file: $XDG_CONFIG_HOME/kvx/kvx.ini when that
+// directory is given as an absolute path, else ~/.config/kvx/kvx.ini (home
+// from HOME, or the user database when HOME is empty). False when there is
+// no home or the name would not fit size bytes.
+bool user_options_file_name(const char* configHome, const char* home, char* out, int size);
+
 // Takes the second name as the output directory of Extract when it is one
 // (no wildcard, and a trailing '/' or an existing directory).
 void take_output_directory();

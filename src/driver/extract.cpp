@@ -19,6 +19,7 @@
 #include "driver/options.h"
 #include "driver/prompts.h"
 #include "platform/console.h"
+#include "platform/fatal.h"
 #include "platform/iofile.h"
 #include "platform/os.h"
 
@@ -27,6 +28,7 @@ namespace {
 
 const char* const kUnsafePath = "%: path leads outside the output directory, not extracted";
 const char* const kLinkOnTheWay = "%: path leads through a symbolic link, not extracted";
+const char* const kCannotSetOwner = "%: cannot set owner";
 const char* const kArchiveItself = "%: is the archive being read, not overwritten";
 const char* const kVolumeMissing = "%: volume not found";
 constexpr int kVolumeQuestionsWithoutTerminal = 3;  // answers read from a pipe or file
@@ -223,6 +225,7 @@ bool existing_is_older(const FileStatus& status, const EntryInfo& entry) {
 // Replaces the name part of output with a name the user types; an empty
 // answer or one that is not a plain name leaves output as it was.
 void rename_output(PathName& output) {
+  QuestionShown shown;
   print_text(message_text(MSG_RENAME_TO));
   flush_messages();
   char answer[PATH_MAX_TEXT];
@@ -240,6 +243,7 @@ enum class Decision { Write, Skip, AskAgain };
 
 // The overwrite question for an existing file; may rename output.
 Decision ask_overwrite(const EntryInfo& entry, PathName& output, const FileStatus& status) {
+  QuestionShown shown;  // the two lines about the files belong to the question
   print_path(output);
   print_size_and_date(message_text(MSG_ON_DISK), pack_dos_time(status.mtime), static_cast<uint32_t>(status.size));
   print_path(output);
@@ -334,6 +338,15 @@ IoFile* create_output(const EntryInfo& entry, const PathName& output, const File
   if (known) status = *known;
   if (exists && (status.is_link() || (!laterPiece && status.is_regular() && status.nlink > 1))) path_unlink(output);
   IoFile* file = io_open(path, mode);
+  // A read-only file is not in the way: one the user agreed to overwrite
+  // (an earlier extraction made it read-only, say) is replaced, and the
+  // earlier pieces of a read-only file take the next one; the member's own
+  // permissions are set again once it is written.
+  if (!file && errno == EACCES && exists && status.is_regular()) {
+    const bool reopen = laterPiece ? path_set_permissions(output, status.mode | FS_WRITABLE) == 0
+                                   : path_unlink(output) == 0;
+    if (reopen) file = io_open(path, mode);
+  }
   if (!file && strcmp(output.name, ".") != 0 && make_parent_directories(path)) file = io_open(path, mode);
   if (!file) {
     if (laterPiece) {
@@ -347,29 +360,110 @@ IoFile* create_output(const EntryInfo& entry, const PathName& output, const File
   return file;
 }
 
-// Times and attributes of a cleanly extracted member. Members from Unix
-// hosts (1 and 4) carry their exact time and permission bits; from other
-// hosts only the writable bit counts (owners are not kept on this platform).
-void set_time_and_attributes(const EntryInfo& entry, const PathName& output) {
-  const bool unixHost = entry.host == 1 || entry.host == 4;
-  int64_t seconds = unixHost && entry.mtime != 0 ? int64_t(entry.mtime) : unpack_dos_time(entry.time);
-  if (seconds > 0) path_set_time(output, seconds, seconds);
-  if (unixHost) {
-    if (entry.mode != 0) path_set_permissions(output, static_cast<int>(entry.mode));
-    return;
-  }
-  // The writable bit alone has an effect here: with it, the file keeps the
-  // permissions it was created with, and there is nothing to change.
-  if (!(entry.mode & FS_WRITABLE)) path_chmod(output, static_cast<int>(entry.mode));
+// What an extracted member gives its file or directory besides the data.
+struct Attributes {
+  uint32_t host;
+  uint32_t mode;     // for hosts 1 and 4: 0 when the member carries no Unix data
+  uint32_t dosTime;
+  int64_t mtime;     // seconds since 1970, with the Unix data
+  uint32_t uid;
+  uint32_t gid;
+};
+
+Attributes attributes_of(const EntryInfo& entry) {
+  return Attributes{entry.host, entry.mode, entry.time, entry.mtime, entry.uid, entry.gid};
 }
 
-// A directory member: nothing is created; an existing directory of that path
-// gets the member's time and attributes when paths are kept (without them the
-// member's name would stand for some unrelated directory).
-void finish_directory_member(const EntryInfo& entry, const PathName& output) {
-  FileStatus status;
-  if (!platformSettings.pathMode || path_lstat(output, status) != 0 || !status.is_directory()) return;
-  set_time_and_attributes(entry, output);
+// Times, attributes and (with "-n") the owner of a cleanly extracted member.
+// Members from Unix hosts (1 and 4) carry their exact time, permission bits
+// and owner; from other hosts only the DOS time and the writable bit count.
+void set_time_and_attributes(const Attributes& a, const PathName& output) {
+  const bool unixHost = a.host == 1 || a.host == 4;
+  if (unixHost && a.mode != 0) {
+    // The owner first: changing it may clear permission bits.
+    if (options.restoreOwners && set_owner(output, a.uid, a.gid) != 0) {
+      report_error_path_because(kCannotSetOwner, output, strerror(errno));
+    }
+    path_set_permissions(output, static_cast<int>(a.mode));
+    path_set_time(output, a.mtime, a.mtime);
+    return;
+  }
+  // Of the attributes of other hosts only the writable bit has an effect:
+  // without it the write bits go; with it the file keeps the permissions it
+  // was created with.
+  if (!unixHost && !(a.mode & FS_WRITABLE)) path_chmod(output, static_cast<int>(a.mode));
+  const int64_t seconds = unpack_dos_time(a.dosTime);
+  if (seconds > 0) path_set_time(output, seconds, seconds);
+}
+
+// Directories made or met by directory members, with their attributes:
+// these are set when the extraction is over, since writing the files below
+// changes a directory's time and a read-only directory could not take them.
+struct UnfinishedDirectory {
+  char* path;   // malloc'd
+  Attributes attributes;
+};
+UnfinishedDirectory* unfinishedDirectories = nullptr;
+size_t unfinishedCount = 0;
+size_t unfinishedCapacity = 0;
+
+void remember_directory(const char* path, const Attributes& attributes) {
+  if (unfinishedCount == unfinishedCapacity) {
+    const size_t capacity = unfinishedCapacity ? 2 * unfinishedCapacity : 64;
+    void* grown = realloc(unfinishedDirectories, capacity * sizeof *unfinishedDirectories);
+    if (!grown) fatal_error(message_text(MSG_NO_MEMORY));
+    unfinishedDirectories = static_cast<UnfinishedDirectory*>(grown);
+    unfinishedCapacity = capacity;
+  }
+  char* copy = str_dup(path);
+  if (!copy) fatal_error(message_text(MSG_NO_MEMORY));
+  unfinishedDirectories[unfinishedCount++] = UnfinishedDirectory{copy, attributes};
+}
+
+// Deepest first: a path sorts after the directories that hold it, so the
+// order is by path, backwards. A name that is no longer a directory is left alone.
+void finish_directories() {
+  if (unfinishedCount == 0) return;
+  qsort(unfinishedDirectories, unfinishedCount, sizeof *unfinishedDirectories, [](const void* a, const void* b) {
+    return strcmp(static_cast<const UnfinishedDirectory*>(b)->path, static_cast<const UnfinishedDirectory*>(a)->path);
+  });
+  for (size_t i = 0; i < unfinishedCount; ++i) {
+    PathName path(unfinishedDirectories[i].path);
+    FileStatus status;
+    if (!path.refused && path_lstat(path, status) == 0 && status.is_directory()) {
+      set_time_and_attributes(unfinishedDirectories[i].attributes, path);
+    }
+    free(unfinishedDirectories[i].path);
+  }
+  unfinishedCount = 0;
+}
+
+// A directory member with paths kept: the directory is made (with the
+// directories above it) unless it exists; its attributes follow at the end.
+// Without paths the member's name would stand for some unrelated directory,
+// so nothing is done.
+void extract_directory_member(const EntryInfo& entry, const PathName& output) {
+  if (!platformSettings.pathMode || output.name[0] == '\0' || strcmp(output.name, ".") == 0) return;
+  char path[PATH_MAX_TEXT];
+  output.full_path(path);
+  FileStatus status{};
+  if (path_lstat(output, status) == 0) {
+    // A link at the name is never followed, not even to a directory.
+    if (status.is_link()) {
+      report_error_path(kLinkOnTheWay, entry.name);
+      return;
+    }
+    if (!status.is_directory()) {
+      report_error_path_because(message_text(MSG_CANNOT_CREATE), output, strerror(EEXIST));
+      return;
+    }
+  } else if (!make_parent_directories(path) || (path_mkdir(output) != 0 && errno != EEXIST)) {
+    report_error_path_because(message_text(MSG_CANNOT_CREATE), output, strerror(errno));
+    return;
+  }
+  print_action_with(entry.name, ActionKind::Extract, "  ");
+  print_text(message_text(MSG_OK));
+  remember_directory(path, attributes_of(entry));
 }
 
 // Writes the member into its output file and finishes it: times and
@@ -394,7 +488,7 @@ void write_member(ArchiveFile* archive, PathName& output, int mode, int errorsBe
   }
   report_result(archive, check, true, mode, errorsBefore);
   if (error_count() == errorsBefore) {
-    set_time_and_attributes(entry, output);
+    set_time_and_attributes(attributes_of(entry), output);
   } else if (!options.keepBroken) {
     path_unlink(output);
   }
@@ -458,7 +552,7 @@ void extract_member(ArchiveFile* archive, int mode) {
     return;
   }
   if (entry.flags & ENTRY_DIRECTORY) {
-    finish_directory_member(entry, output);
+    extract_directory_member(entry, output);
     return;
   }
   if (entry.linkTarget[0] && (entry.host == 1 || entry.host == 4)) {
@@ -467,7 +561,7 @@ void extract_member(ArchiveFile* archive, int mode) {
       return;
     }
     print_action_with(entry.name, ActionKind::Extract, "\n");
-    set_time_and_attributes(entry, output);
+    set_time_and_attributes(attributes_of(entry), output);
     return;
   }
   FileStatus existing{};
@@ -532,5 +626,6 @@ void extract_archive(int volumeWalk) {
     if (!volumeWalk || !more) break;
     archive = open_next_volume(volume, kind);
   }
+  finish_directories();
   if (volumeWalk) report_unmatched_specs(driverState.fileSpecs);
 }

@@ -5,10 +5,6 @@
 
 #include "platform/console.h"
 
-namespace {
-constexpr uint32_t DOS_TIME_LAST_SHOWN_YEAR = 0x3bffffff;  // later values are from 2010 on: "??"
-}  // namespace
-
 void print_number(uint64_t value, int width, char fill) {
   char digits[24];
   int count = snprintf(digits, sizeof digits, "%llu", static_cast<unsigned long long>(value));
@@ -25,12 +21,9 @@ void print_dos_date(uint32_t dosTime) {
   snprintf(text, sizeof text, " %02u-", static_cast<unsigned>((dosTime >> 16) & 0x1f));
   print_text(text);
   print_text(month_name(static_cast<int>((dosTime >> 21) & 0x0f)));
-  if (dosTime > DOS_TIME_LAST_SHOWN_YEAR) {
-    print_text("-??");
-  } else {
-    snprintf(text, sizeof text, "-%02u", static_cast<unsigned>((dosTime >> 25) + 80));
-    print_text(text);
-  }
+  // The year's last two digits: 1997 "97", 2005 "05", 2107 "07".
+  snprintf(text, sizeof text, "-%02u", static_cast<unsigned>(((dosTime >> 25) + 1980) % 100));
+  print_text(text);
   snprintf(text, sizeof text, " %02u:%02u", static_cast<unsigned>((dosTime >> 11) & 0x1f),
            static_cast<unsigned>((dosTime >> 5) & 0x3f));
   print_text(text);

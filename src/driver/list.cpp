@@ -216,7 +216,7 @@ void list_member(ArchiveFile* archive, PathName& name, void* /*context*/) {
   }
   if (options.showArchiveComment && entry.commentText[0]) {
     print_text("  ");
-    print_text(entry.commentText);
+    print_comment(entry.commentText);
   }
   print_text("\n");
 

@@ -26,6 +26,15 @@ int header_write_failed(ArchiveFile* target) {
 
 }  // namespace
 
+void announce_member(const PathName& name, ActionKind action) { print_action_with(name, action, "  "); }
+
+void finish_member_line(int64_t unpacked, int64_t packed) {
+  char ratio[16];
+  format_percent(unpacked, unpacked - packed, ratio, true);
+  print_text(ratio);
+  print_text("\n");
+}
+
 void prepare_member(ArchiveFile* target) {
   EntryInfo& e = target->entry;
   transfer.readSourceName = &e.name;
@@ -88,21 +97,22 @@ int pack_into_archive(ArchiveFile* target, IoFile* source, ActionKind action) {
   int64_t packed = 0;
   uint32_t crc;
   int errorsBefore = error_count();
+  announce_member(e.name, action);
   if (e.flags & ENTRY_STORED) {
-    crc = store_member(source, f, 0, nullptr, 0, source ? size : 0, &unpacked, &packed, &e.name, action);
+    crc = store_member(source, f, 0, nullptr, 0, source ? size : 0, &unpacked, &packed);
   } else {
-    crc = pack_member(source, f, 0, size, &unpacked, &packed, &e.name, action);
+    crc = pack_member(source, f, 0, size, &unpacked, &packed);
     // Data that did not shrink is stored; block mode keeps the stream whole.
+    // The line stays as it is: only its ratio tells.
     if (error_count() == errorsBefore && !output_failed(target) && !codecSettings.blockMode && packed >= unpacked) {
       e.flags |= ENTRY_STORED;
-      print_text("\r");
       io_seek(source, 0, 0);
       io_seek(f, dataPos, 0);
       io_truncate(f, dataPos);
-      crc = store_member(source, f, 0, nullptr, 0, size, &unpacked, &packed, &e.name, action);
+      crc = store_member(source, f, 0, nullptr, 0, size, &unpacked, &packed);
     }
   }
-  print_text("\n");
+  finish_member_line(unpacked, packed);
   // A method this build cannot pack, or a read error while storing, is a
   // counted error: the member is not in the archive as it should be.
   if (error_count() != errorsBefore) note_failure(target);

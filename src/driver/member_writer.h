@@ -24,6 +24,13 @@ struct VolumeSpace {
 // 1 written, -1 after a failure noted on target.
 int pack_into_archive(ArchiveFile* target, IoFile* source, ActionKind action);
 
+// The action line of a member: the action word and the name, left open
+// while its data is written (a terminal sees the progress figure there),
+// then ended by finish_member_line with the saving ratio. Written once per
+// member, so redirected output gets one finished line each.
+void announce_member(const PathName& name, ActionKind action);
+void finish_member_line(int64_t unpacked, int64_t packed);
+
 // Steps shared by every way of writing a member: the names quoted by read and
 // write errors, the text flag (never in kvx archives) and storing files whose
 // extension marks them as packed already.

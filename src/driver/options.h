@@ -49,6 +49,7 @@ struct Options {
   int keepBroken = 0;
   int updateOnly = 0;
   int freshOnly = 0;
+  int restoreOwners = 0;                 // "-n": extracted members get their owner and group (as root)
   PathName* exclusions[MAX_EXCLUSIONS] = {};
   int exclusionCount = 0;
   PathName* workDirectory = nullptr;     // none when null

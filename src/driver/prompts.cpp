@@ -26,15 +26,17 @@ const ConfirmPrompt kConfirmPrompts[] = {
 }  // namespace
 
 int ask(const char* prompt, const PathName* path) {
+  QuestionShown shown;
   print_text(prompt);
   if (path) print_path(*path);
   print_text(": ");
   return read_key();
 }
 
-int ask_text(const char* prompt, const char* text) {
+int ask_text(const char* prompt, const char* name) {
+  QuestionShown shown;
   print_text(prompt);
-  print_text(text);
+  print_name(name);
   print_text(": ");
   return read_key();
 }

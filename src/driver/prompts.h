@@ -15,10 +15,10 @@ constexpr unsigned CONFIRM_EXTRACT_DIR = 0x40;      // "w": the directory questi
 
 // Prints prompt, the path when given (null: none) and ": ", then answers
 // read_key(): the first character of the answer line in lower case, '\n' for
-// an empty line, 'n' at end of input.
+// an empty line, 'n' at end of input. A question is shown even with "-S".
 int ask(const char* prompt, const PathName* path);
-// The same with a plain text (null: none) instead of a path.
-int ask_text(const char* prompt, const char* text);
+// The same with a name in text form (null: none) instead of a path.
+int ask_text(const char* prompt, const char* name);
 
 // The prompt of one operation bit ("delete ", "add to archive ", ...); "" for
 // anything that is not exactly one known bit.

@@ -19,15 +19,13 @@ int64_t smaller(int64_t a, int64_t b) { return a < b ? a : b; }
 // volume made it smaller. Answers the check value; the sizes come back in
 // unpacked and packed.
 uint32_t pack_piece_in_memory(IoFile* source, int64_t offset, int64_t toDo, int64_t budget, int64_t spaceLeft,
-                              const PathName& name, ActionKind action, int64_t* unpacked, int64_t* packed,
-                              bool* shrunk) {
+                              int64_t* unpacked, int64_t* packed, bool* shrunk) {
   int64_t amount = toDo;
   for (;;) {
     io_seek(source, offset, 0);
-    uint32_t crc = pack_member(source, nullptr, 1, amount, unpacked, packed, &name, action);
+    uint32_t crc = pack_member(source, nullptr, 1, amount, unpacked, packed);
     if (*packed <= budget || amount <= 1) return crc;
     if (*packed > spaceLeft) *shrunk = true;
-    print_text("\r");
     amount = amount / 3 * 2;
     if (amount < 1) amount = 1;
   }
@@ -80,23 +78,20 @@ int pack_across_volumes(ArchiveFile* target, IoFile* source, VolumeSpace* space,
     uint32_t crc;
     bool inMemory = false;
     int errorsBefore = error_count();
+    announce_member(e.name, action);
     if (e.flags & ENTRY_STORED) {
       io_seek(source, offset, 0);
-      crc = store_member(source, f, 0, nullptr, 0, smaller(toDo, space->spaceLeft), &unpacked, &packed, &e.name,
-                         action);
+      crc = store_member(source, f, 0, nullptr, 0, smaller(toDo, space->spaceLeft), &unpacked, &packed);
     } else {
       inMemory = true;
-      crc = pack_piece_in_memory(source, offset, toDo, budget, space->spaceLeft, e.name, action, &unpacked,
-                                 &packed, &shrunk);
+      crc = pack_piece_in_memory(source, offset, toDo, budget, space->spaceLeft, &unpacked, &packed, &shrunk);
       if (!codecSettings.blockMode && packed >= unpacked) {
         e.flags |= ENTRY_STORED;
-        print_text("\r");
         io_seek(source, offset, 0);
-        crc = store_member(source, nullptr, 1, codec_memory_buffer(), unpacked, unpacked, &unpacked, &packed,
-                           &e.name, action);
+        crc = store_member(source, nullptr, 1, codec_memory_buffer(), unpacked, unpacked, &unpacked, &packed);
       }
     }
-    print_text("\n");
+    finish_member_line(unpacked, packed);
     if (error_count() != errorsBefore) note_failure(target);
     if (output_failed(target)) return -1;
     const int64_t nextOffset = io_tell(source);

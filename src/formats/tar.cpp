@@ -230,8 +230,8 @@ int tar_next(ArchiveFile* archive) {
     int64_t uid = numeric_field(block + kUidAt, 8), gid = numeric_field(block + kGidAt, 8);
     e.uid = uid < 0 || uid > UINT32_MAX ? 0 : uint32_t(uid);
     e.gid = gid < 0 || gid > UINT32_MAX ? 0 : uint32_t(gid);
-    if (mtime < 0 || mtime > UINT32_MAX) mtime = 0;
-    e.mtime = uint32_t(mtime);
+    if (mtime < 0) mtime = 0;
+    e.mtime = mtime;
     e.time = pack_dos_time(mtime);
     if (isLink) {
       size_t n = link.size() < sizeof e.linkTarget - 1 ? link.size() : sizeof e.linkTarget - 1;

@@ -20,8 +20,9 @@ struct ConsoleState {
   int quiet = 0;                  // nothing reaches the message stream while set
   int lineCounter = 0;            // newlines through the pager since its last prompt
   int errorCount = 0;             // counted errors of the run (the exit status)
+  int asking = 0;                 // a question waits for its answer: shown even while quiet
   time_t progressStart = 0;       // the progress clock, whole seconds
-  bool lazy = false;              // messages may wait in the stream's buffer (see decide_flushing)
+  bool live = true;               // the message stream is watched as it is written (see decide_flushing)
   const char* const* active = russianMessages;  // one whole language; language 0 at start
 };
 
@@ -34,17 +35,58 @@ FILE* input_in() { return console.input ? console.input : stdin; }
 
 bool is_continuation_byte(unsigned char c) { return (c & 0xC0) == 0x80; }
 
-// Each message is flushed as it is written while someone may be watching:
-// on a terminal, and on any stream other than the process's standard output
-// or error (a caller's file that it may read back at once). Redirected to a
-// file, a pipe or the null device, the standard streams keep their buffers:
-// a run over many files then costs a few writes instead of several per file.
-// Nothing is reordered: the buffer is emptied before every error report,
-// every read of an answer, every pager prompt and every direct write to the
-// same handles (see sync_messages), and at exit.
+// The message stream is live while someone may be watching it as it is
+// written: on a terminal, and on any stream other than the process's
+// standard output or error (a caller's file that it may read back at once).
+// A live stream is flushed after each message and gets the redraws meant for
+// a screen: progress figures and the pager. Redirected to a file, a pipe or
+// the null device, the standard streams keep their buffers (a run over many
+// files then costs a few writes instead of several per file) and receive
+// every line once, finished. Nothing is reordered: the buffer is emptied
+// before every error report, every read of an answer, every pager prompt and
+// every direct write to the same handles (see sync_messages), and at exit.
 void decide_flushing() {
   FILE* out = messages_out();
-  console.lazy = (out == stdout || out == stderr) && isatty(fileno(out)) == 0;
+  console.live = (out != stdout && out != stderr) || isatty(fileno(out)) != 0;
+}
+
+bool silenced() { return console.quiet != 0 && console.asking == 0; }
+
+// The pager pauses only a stream someone reads as it comes.
+bool paging() { return platformSettings.pageOutput != 0 && console.live; }
+
+bool is_control(unsigned char c) { return c < 0x20 || c == 0x7F; }
+
+// Copies text into out (at least 4 * strlen(text) + 1 bytes) with every
+// control character written as \xHH, so that a name or comment taken from an
+// archive cannot move the cursor, clear the screen or retitle the terminal.
+// The C1 controls of UTF-8 (C2 80..C2 9F) count as control characters too.
+// keepLines leaves line feeds and tabs alone and drops the carriage return
+// of a CR LF. Answers the length written.
+size_t escape_controls(const char* text, char* out, bool keepLines) {
+  static const char kHex[] = "0123456789abcdef";
+  size_t n = 0;
+  auto escape = [&](unsigned char c) {
+    out[n++] = '\\';
+    out[n++] = 'x';
+    out[n++] = kHex[c >> 4];
+    out[n++] = kHex[c & 15];
+  };
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
+    const unsigned char c = *p;
+    if (keepLines && (c == '\n' || c == '\t' || (c == '\r' && p[1] == '\n'))) {
+      if (c != '\r') out[n++] = static_cast<char>(c);
+    } else if (is_control(c)) {
+      escape(c);
+    } else if (c == 0xC2 && p[1] >= 0x80 && p[1] <= 0x9F) {
+      escape(c);
+      escape(*++p);
+    } else {
+      out[n++] = static_cast<char>(c);
+    }
+  }
+  out[n] = '\0';
+  return n;
 }
 
 // Asks "-more- " on the error stream and waits for one answer line; 'a'
@@ -79,21 +121,20 @@ void pager_prompt() {
   }
 }
 
-void pager_put(unsigned char c) {
-  fputc(c, messages_out());
+void pager_put(FILE* to, unsigned char c) {
+  fputc(c, to);
   if (c == '\n') ++console.lineCounter;
-  if (console.lineCounter >= PAGE_LENGTH) pager_prompt();
+  if (console.lineCounter >= PAGE_LENGTH) {
+    fflush(to);
+    pager_prompt();
+  }
 }
 
-void write_bytes(const void* data, int n) {
-  const unsigned char* bytes = static_cast<const unsigned char*>(data);
-  if (platformSettings.pageOutput != 0) {
-    // The pager may be turned off part way; the remaining bytes still go out.
-    for (int i = 0; i < n; ++i) pager_put(bytes[i]);
-  } else {
-    fwrite(bytes, 1, static_cast<size_t>(n), messages_out());
-  }
-  fflush(messages_out());
+// Writes bytes to a stream one at a time through the pager. The pager may be
+// turned off part way; the remaining bytes still go out.
+void write_paged(FILE* to, const unsigned char* bytes, int n) {
+  for (int i = 0; i < n; ++i) pager_put(to, bytes[i]);
+  fflush(to);
 }
 
 int action_message(ActionKind kind) {
@@ -138,6 +179,15 @@ void build_error_text(char* out, const char* templ, const char* arg) {
 }
 
 int report_counted(const char* templ, const char* arg) {
+  // The argument is a name or a word from outside: shown with its controls
+  // escaped. Only as much of it as the text can hold matters.
+  char head[ERROR_TEXT_MAX + 2];
+  char shown[4 * sizeof head + 1];
+  if (arg) {
+    snprintf(head, sizeof head, "%s", arg);
+    escape_controls(head, shown, false);
+    arg = shown;
+  }
   char text[ERROR_TEXT_MAX + 1];
   build_error_text(text, templ, arg);
   sync_messages();   // messages written so far come before the report
@@ -204,12 +254,12 @@ const char* month_name(int month) {
 }
 
 void print_text(const char* text) {
-  if (console.quiet || text == nullptr) return;
-  if (platformSettings.pageOutput != 0) {
-    write_bytes(text, static_cast<int>(strlen(text)));
+  if (silenced() || text == nullptr) return;
+  if (paging()) {
+    write_paged(messages_out(), reinterpret_cast<const unsigned char*>(text), static_cast<int>(strlen(text)));
   } else {
     fputs(text, messages_out());
-    if (!console.lazy) fflush(messages_out());
+    if (console.live) fflush(messages_out());
   }
 }
 
@@ -224,7 +274,27 @@ void print_name(const char* name) {
   }
   memcpy(buffer, name, len);
   buffer[len] = '\0';
-  print_text(buffer);
+  char shown[4 * PATH_MAX_TEXT];
+  escape_controls(buffer, shown, false);
+  print_text(shown);
+}
+
+void print_comment(const char* text) {
+  if (text == nullptr) return;
+  // Comments are printed in pieces, each escaped on its own.
+  char piece[PATH_MAX_TEXT];
+  char shown[4 * sizeof piece + 1];
+  for (size_t left = strlen(text); left > 0;) {
+    size_t take = left < sizeof piece - 1 ? left : sizeof piece - 1;
+    // A CR LF or a two-byte C1 control is never split between two pieces.
+    if (take < left && (text[take - 1] == '\r' || static_cast<unsigned char>(text[take - 1]) == 0xC2)) --take;
+    memcpy(piece, text, take);
+    piece[take] = '\0';
+    escape_controls(piece, shown, true);
+    print_text(shown);
+    text += take;
+    left -= take;
+  }
 }
 
 void print_path(const PathName& path) {
@@ -233,7 +303,7 @@ void print_path(const PathName& path) {
 }
 
 void flush_messages() {
-  if (!console.lazy) fflush(messages_out());
+  if (console.live) fflush(messages_out());
 }
 
 void sync_messages() { fflush(messages_out()); }
@@ -281,15 +351,15 @@ int error_count() { return console.errorCount; }
 void set_error_count(int count) { console.errorCount = count; }
 
 void print_repeated(char c, int n) {
-  if (console.quiet || n <= 0) return;
-  if (platformSettings.pageOutput != 0) {
-    for (int i = 0; i < n; ++i) pager_put(static_cast<unsigned char>(c));
+  if (silenced() || n <= 0) return;
+  if (paging()) {
+    for (int i = 0; i < n; ++i) pager_put(messages_out(), static_cast<unsigned char>(c));
     fflush(messages_out());
     return;
   }
   char piece[256];
   memset(piece, c, sizeof piece);
-  if (console.lazy) {
+  if (!console.live) {
     // Nobody watches the cursor: the characters join the buffered messages.
     while (n > 0) {
       int chunk = n < static_cast<int>(sizeof piece) ? n : static_cast<int>(sizeof piece);
@@ -311,7 +381,8 @@ void print_repeated(char c, int n) {
 
 void page_write(const void* data, int n) {
   if (data == nullptr || n <= 0) return;
-  write_bytes(data, n);
+  // Member data belongs on standard output, wherever the messages go.
+  write_paged(stdout, static_cast<const unsigned char*>(data), n);
 }
 
 void format_percent(int64_t total, int64_t part, char* out, bool long_form) {
@@ -361,4 +432,9 @@ void messages_to_stderr() {
 }
 
 void set_quiet(int flag) { console.quiet = flag; }
+void begin_question() { ++console.asking; }
+void end_question() {
+  if (console.asking > 0) --console.asking;
+}
+bool console_live() { return console.live; }
 int is_quiet() { return console.quiet; }

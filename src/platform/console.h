@@ -45,14 +45,20 @@ const char* catalog_text(int language, int number);
 // whose UTF-8 letters take two bytes each, so callers must not index it.
 const char* month_name(int month);
 
-// Writes a text to the message stream (through the pager while
-// platformSettings.pageOutput is non-zero) and flushes it when the stream is watched
-// (a terminal, or any stream but the standard output and error); nothing
-// while quiet.
+// Writes a text to the message stream and flushes it when the stream is live
+// (see console_live); through the pager while platformSettings.pageOutput is
+// non-zero and the stream is live. Nothing while quiet, unless a question is
+// being asked.
 void print_text(const char* text);
 // Writes a file name as print_text does. Names are shown as the file system
-// holds them, with '/' separators and UTF-8 bytes unchanged.
+// holds them, with '/' separators and UTF-8 bytes unchanged, except control
+// characters (C0, DEL and the C1 controls of UTF-8), which are shown as
+// \xHH so that no name can drive the terminal. Counted errors show their
+// argument the same way.
 void print_name(const char* name);
+// Writes a comment as print_text does, with control characters shown as
+// print_name shows them; line feeds and tabs stay, the CR of a CR LF goes.
+void print_comment(const char* text);
 // print_name of the path's full path.
 void print_path(const PathName& path);
 // Shows what was written so far: flushes the message stream when it is
@@ -86,8 +92,9 @@ void set_error_count(int count);
 
 // Writes byte c n times to the message stream; nothing while quiet.
 void print_repeated(char c, int n);
-// Writes bytes through the pager to the message stream (the console write of
-// IoFile uses it while the pager is on). The quiet flag does not apply.
+// Writes bytes through the pager to standard output (the console write of
+// IoFile uses it while the pager is on and standard output is a terminal).
+// The quiet flag does not apply.
 void page_write(const void* data, int n);
 
 // Percentage of part in total, zero-terminated into out (at least 6 bytes):
@@ -103,6 +110,23 @@ long progress_ticks();
 void messages_to_stderr();
 void set_quiet(int flag);
 int is_quiet();
+// Between these calls a question waits for its answer: what it prints is
+// shown even while quiet. Calls may nest.
+void begin_question();
+void end_question();
+// Shows a question's texts while it lives (see begin_question).
+struct QuestionShown {
+  QuestionShown() { begin_question(); }
+  ~QuestionShown() { end_question(); }
+  QuestionShown(const QuestionShown&) = delete;
+  QuestionShown& operator=(const QuestionShown&) = delete;
+};
+// Whether the message stream is live: watched as it is written, as on a
+// terminal (or a stream of the caller's own, not the standard output or
+// error). Only a live stream is flushed after every message and gets the
+// redraws meant for a screen (progress figures, the pager); redirected
+// output gets every line once, finished.
+bool console_live();
 
 FILE* message_stream();
 FILE* error_stream();

@@ -25,12 +25,6 @@ constexpr int KEY_LINE = 32;      // a key answer line holds at most 31 characte
 
 const char* full(const PathName& path) { return path.full_path(pathText); }
 
-int clamp_int(long long v) {
-  if (v > INT_MAX) return INT_MAX;
-  if (v < INT_MIN) return INT_MIN;
-  return static_cast<int>(v);
-}
-
 FILE* answer_stream() {
   FILE* in = input_stream();
   return in ? in : stdin;
@@ -40,12 +34,12 @@ void fill_status(const struct stat& st, FileStatus& out) {
   // The type and permission bits of this platform have the values the rest
   // of the program expects (0x4000 directory, 0x8000 file, 0x0100/0x0080/0x0040).
   out.mode = static_cast<int>(st.st_mode & 0xFFFF);
-  out.uid = 0;
-  out.gid = 0;
+  out.uid = st.st_uid;
+  out.gid = st.st_gid;
   out.size = st.st_size;
-  out.atime = clamp_int(st.st_atime);
-  out.mtime = clamp_int(st.st_mtime);
-  out.ctime = clamp_int(st.st_ctime);
+  out.atime = st.st_atime;
+  out.mtime = st.st_mtime;
+  out.ctime = st.st_ctime;
   out.nlink = static_cast<uint16_t>(st.st_nlink > 0xFFFF ? 0xFFFF : st.st_nlink);
   out.device = st.st_dev;
   out.inode = st.st_ino;
@@ -219,7 +213,10 @@ bool make_parent_directories(const char* path) {
 
 int make_link(const char*, const PathName&) { return -1; }
 
-void set_owner(const PathName&, int, int) {}
+int set_owner(const PathName& path, uint32_t uid, uint32_t gid) {
+  if (::geteuid() != 0) return 0;
+  return ::lchown(full(path), static_cast<uid_t>(uid), static_cast<gid_t>(gid)) == 0 ? 0 : -1;
+}
 
 char* get_password_string() {
   report_error("get_password_string yet not supported");

@@ -16,12 +16,12 @@ constexpr int FS_EXECUTABLE = 0x0040;
 
 struct FileStatus {
   int mode;            // type (mode & 0xF000) and permission bits FS_READABLE/WRITABLE/EXECUTABLE
-  int uid;             // owner; 0 on this platform
-  int gid;             // group; 0 on this platform
+  uint32_t uid;        // owner
+  uint32_t gid;        // group
   int64_t size;        // length in bytes
-  int atime;           // last access, seconds since 1970-01-01 00:00 UTC
-  int mtime;           // last modification, same unit
-  int ctime;           // creation (status change here), same unit
+  int64_t atime;       // last access, seconds since 1970-01-01 00:00 UTC
+  int64_t mtime;       // last modification, same unit
+  int64_t ctime;       // creation (status change here), same unit
   uint16_t nlink;      // link count
   uint8_t spare;       // always 0
   uint64_t device;     // the file system holding the file, with inode: the file's identity
@@ -75,5 +75,7 @@ int starts_with(const char* text, const char* prefix);  // 1 or 0; an empty pref
 char* str_dup(const char* text);                         // heap copy, or null
 
 int make_link(const char* target, const PathName& path);  // links are not created here: -1
-void set_owner(const PathName& path, int uid, int gid);   // does nothing here
+// Gives path (a link itself, not what it leads to) the owner and group when
+// the process runs as root; otherwise nothing. 0, or -1 when the change failed.
+int set_owner(const PathName& path, uint32_t uid, uint32_t gid);
 char* get_password_string();                              // counted error, null

@@ -30,10 +30,28 @@ bool unmatchedDeferred = false;
 // specification with a directory part matches the member's whole path,
 // whatever the path mode; one without matches its name part unless paths
 // are kept.
+bool has_directory_part(const PathName& pattern) { return pattern.dir && strcmp(pattern.dir, ".") != 0; }
+
 int mark_match(FileSpecList&, SpecNode* node, void* name) {
   const PathName* pattern = node->path;
-  const bool hasDirectory = pattern->dir && strcmp(pattern->dir, ".") != 0;
-  return path_match(static_cast<const PathName*>(name), pattern, platformSettings.pathMode || hasDirectory) ? 1 : 0;
+  return path_match(static_cast<const PathName*>(name), pattern, platformSettings.pathMode || has_directory_part(*pattern))
+             ? 1
+             : 0;
+}
+
+// Whether an exclusion matches the path whose whole text is whole and whose
+// last part is name.
+bool excluded_text(const char* whole, const char* name) {
+  for (SpecNode* node = platformSettings.exclusions; node; node = node->next) {
+    const PathName& pattern = *node->path;
+    if (has_directory_part(pattern)) {
+      char mask[PATH_MAX_TEXT];
+      if (wild_match(whole, pattern.full_path(mask))) return true;
+    } else if (wild_match(name, pattern.name)) {
+      return true;
+    }
+  }
+  return false;
 }
 
 char lower_ascii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -136,6 +154,12 @@ int list_and_add(FileSpecList& list, const PathName& spec, int flags) {
     if (strcmp(scan->rawName, ".") == 0 || strcmp(scan->rawName, "..") == 0) continue;
     if (scan->nameProblem != DIR_NAME_OK) {
       report_unusable(*scan);
+      continue;
+    }
+    // An excluded directory is not looked into; what the specification
+    // matched counts as found all the same.
+    if (spec_excluded(entry)) {
+      if (wild_match(entry.name, spec.name)) ++foundOnDisk;
       continue;
     }
     ListedStatus listed{};
@@ -350,7 +374,32 @@ int spec_add(FileSpecList& list, const PathName& spec, int flags) { return add_s
 int spec_found_count() { return foundOnDisk; }
 
 bool spec_matches(FileSpecList& list, const PathName& name) {
-  return spec_for_each(list, mark_match, const_cast<PathName*>(&name), SPEC_MATCHED, 0) > 0;
+  // The specifications an excluded member matches were not given in vain:
+  // they are marked all the same.
+  return spec_for_each(list, mark_match, const_cast<PathName*>(&name), SPEC_MATCHED, 0) > 0 &&
+         !spec_excluded_below(name);
+}
+
+bool spec_excluded(const PathName& path) {
+  if (!platformSettings.exclusions) return false;
+  char whole[PATH_MAX_TEXT];
+  return excluded_text(path.full_path(whole), path.name);
+}
+
+bool spec_excluded_below(const PathName& path) {
+  if (!platformSettings.exclusions) return false;
+  char whole[PATH_MAX_TEXT];
+  path.full_path(whole);
+  // Each leading part of the path in turn: "a", "a/b", "a/b/c".
+  for (char* part = whole;;) {
+    char* slash = strchr(part, '/');
+    if (slash) *slash = '\0';
+    const bool excluded = excluded_text(whole, part);
+    if (!slash) return excluded;
+    *slash = '/';
+    if (excluded) return true;
+    part = slash + 1;
+  }
 }
 
 void defer_unmatched_specs(bool defer) { unmatchedDeferred = defer; }

@@ -70,8 +70,18 @@ int path_match(const PathName* a, const PathName* pattern, int path_mode);
 // True when some specification of list, taken as a wildcard pattern, matches
 // name: its whole path when the specification has a directory part or paths
 // are kept, else its name part. Every matching node is marked SPEC_MATCHED.
-// An empty list matches nothing.
+// An empty list matches nothing, and an excluded name (spec_excluded_below)
+// matches nothing either, though the specifications it fits are marked.
 bool spec_matches(FileSpecList& list, const PathName& name);
+
+// Exclusions (platformSettings.exclusions): a pattern without a directory
+// part excludes every file or directory of that name, one with a directory
+// part the paths it matches whole.
+// Whether path itself is excluded (a file found on disk, a name given).
+bool spec_excluded(const PathName& path);
+// Whether path or a directory on its way is excluded (an archive member,
+// whose directories are not listed on their own).
+bool spec_excluded_below(const PathName& path);
 void clear_spec_marks(FileSpecList& list);
 // A counted error for every specification the user gave (SPEC_GIVEN) that
 // matched no member.

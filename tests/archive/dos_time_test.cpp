@@ -62,6 +62,28 @@ TEST_F(DosTimeTest, RoundTripsEvenSecondsAcrossTheRange) {
     ASSERT_EQ(unpack_dos_time(pack_dos_time(t)), t & ~int64_t(1)) << t;
 }
 
+// The field holds 1980 to 2107: times outside are held at its ends, never
+// wrapped into another century; nothing in between is cut at 2038.
+TEST_F(DosTimeTest, TimesOutsideTheFieldAreHeldAtItsEnds) {
+  const struct {
+    const char* what;
+    int64_t seconds;
+    uint32_t packed;
+  } rows[] = {
+      {"1960", local_seconds(1960, 5, 1, 12, 0, 0), DOS_TIME_FIRST},
+      {"1975", local_seconds(1975, 6, 1, 12, 0, 1), DOS_TIME_FIRST},
+      {"the last second of 1979", local_seconds(1979, 12, 31, 23, 59, 59), DOS_TIME_FIRST},
+      {"the first second of 1980", local_seconds(1980, 1, 1, 0, 0, 0), 0x00210000u},
+      {"2040", local_seconds(2040, 7, 14, 10, 20, 31), 0x78EE528Fu},
+      {"the last second of 2107", local_seconds(2107, 12, 31, 23, 59, 59), DOS_TIME_LAST},
+      {"2108", local_seconds(2108, 1, 1, 0, 0, 0), DOS_TIME_LAST},
+      {"2300", local_seconds(2300, 1, 1, 0, 0, 0), DOS_TIME_LAST},
+  };
+  for (const auto& row : rows) EXPECT_EQ(pack_dos_time(row.seconds), row.packed) << row.what;
+  EXPECT_EQ(unpack_dos_time(DOS_TIME_FIRST), local_seconds(1980, 1, 1, 0, 0, 0));
+  EXPECT_EQ(unpack_dos_time(DOS_TIME_LAST), local_seconds(2107, 12, 31, 23, 59, 58));
+}
+
 // Builds a packed value from its fields, without checking them.
 uint32_t packed(unsigned yearsSince1980, unsigned month, unsigned day, unsigned hour, unsigned minute,
                 unsigned halfSeconds) {

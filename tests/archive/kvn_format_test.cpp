@@ -133,6 +133,61 @@ TEST_F(KvnFormatTest, BuilderSetsPieceFlagClearsExtensionAndWritesComment) {
   close_archive(archive);
 }
 
+// Members of Unix hosts carry the Unix block after the comment: mode, time,
+// user and group; the attribute byte says read-only and directory. The
+// block's time holds unsigned seconds, so times outside it are held at its ends.
+TEST_F(KvnFormatTest, UnixMembersCarryTheUnixBlock) {
+  struct Row {
+    const char* what;
+    uint32_t mode;
+    int64_t mtime;
+    uint32_t blockTime;
+    uint8_t attribute;
+  } rows[] = {
+      {"script in 2100", 0100755, 4102444800, 4102444800u, 0x00},
+      {"read-only file", 0100444, 1700000001, 1700000001u, 0x01},
+      {"private directory", 040700, 0, 0, 0x10},
+      {"before 1970", 0100600, -86400, 0, 0x00},
+      {"after 2106", 0100600, int64_t(1) << 33, 0xFFFFFFFFu, 0x00},
+  };
+  for (const Row& row : rows) {
+    EntryInfo entry;
+    entry.host = 1;
+    entry.flags = ENTRY_COMMENT;
+    entry.name.assign_stored("bin/run");
+    strcpy(entry.commentText, "hi");
+    entry.commentLength = 2;
+    entry.mode = row.mode;
+    entry.mtime = row.mtime;
+    entry.uid = 1000;
+    entry.gid = 0x12345678;
+    unsigned char buffer[KVN_HEADER_CAPACITY];
+    int length = build_entry_header(buffer, sizeof buffer, &entry);
+    ASSERT_EQ(length, 10 + 8 + 8 + 12 + 2 + 2 + 2 + 16) << row.what;
+    EXPECT_EQ(entry.flags, ENTRY_COMMENT | ENTRY_EXTENSION) << row.what;
+    EXPECT_EQ(buffer[8], 1) << row.what;
+    EXPECT_EQ(buffer[9], row.attribute) << row.what;
+    Bytes block;
+    append_be16(block, 16);
+    append_be32(block, row.mode);
+    append_be32(block, row.blockTime);
+    append_be32(block, 1000);
+    append_be32(block, 0x12345678);
+    EXPECT_EQ(Bytes(buffer + length - 4 - 18, buffer + length - 4), block) << row.what;
+
+    ArchiveFile* archive = nullptr;
+    ASSERT_EQ(read_first(Bytes(buffer, buffer + length), &archive), 1) << row.what;
+    const EntryInfo& e = archive->entry;
+    EXPECT_EQ(e.host, 1u);
+    EXPECT_EQ(e.mode, row.mode) << row.what;
+    EXPECT_EQ(e.mtime, int64_t(row.blockTime)) << row.what;
+    EXPECT_EQ(e.uid, 1000u);
+    EXPECT_EQ(e.gid, 0x12345678u);
+    EXPECT_STREQ(e.commentText, "hi");
+    close_archive(archive);
+  }
+}
+
 // An entry header around an arbitrary body, with a correct header CRC.
 Bytes header_around(const Bytes& body) {
   Bytes out = {0xFF, 0x4B, 0x56, 0x58};
@@ -392,7 +447,8 @@ TEST_F(KvnFormatTest, FillEntryFromFile) {
   EXPECT_EQ(entry.magic, 0xFF4B5658u);
   EXPECT_EQ(entry.unpackedSize, 1817u);
   EXPECT_EQ(entry.time, pack_dos_time(856059931));
-  EXPECT_EQ(entry.mtime, 856059931u);
+  EXPECT_EQ(entry.mtime, 856059931);
+  EXPECT_EQ(entry.host, 1u);
   EXPECT_EQ(entry.mode, 0100640u);
   EXPECT_EQ(entry.uid, 7u);
   EXPECT_EQ(entry.gid, 8u);

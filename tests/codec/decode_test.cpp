@@ -596,8 +596,6 @@ TEST_F(UnpackTest, MembersThatCannotBeDecodedGiveTheCheckOfNoData) {
   };
   const Case cases[] = {
       {"ARJ method 4", Arj, 4, 0, "bad method "},
-      {"high method", Kvn, METHOD_HIGH, 0, "bad method "},
-      {"method five", Kvn, METHOD_FIVE, 0, "bad method "},
       {"method 1 outside ARJ", Kvn, 1, 0, "bad method "},
       {"garbled member", Arj, 1, ENTRY_CONV_KEY, "conv. key"},
   };

@@ -221,8 +221,7 @@ class PackTest : public ::testing::Test {
     std::string name = path("arc");
     IoFile* arc = io_open(name.c_str(), IO_MODE_CREATE);
     for (int i = 0; i < prefix; i++) io_put_byte(arc, 0x55);
-    r.check = pack_member(in, arc, 0, static_cast<int32_t>(data.size()), &r.unpacked, &r.packed,
-                          nullptr);
+    r.check = pack_member(in, arc, 0, static_cast<int32_t>(data.size()), &r.unpacked, &r.packed);
     io_close(arc);
     io_close(in);
     Bytes all = read_file(name);
@@ -510,7 +509,7 @@ TEST_F(PackTest, MemoryModeStopsAtTheBlockLimit) {
   io_seek(in, 100, 0);
   ASSERT_EQ(io_tell(in), 100);
   int64_t unpacked = 0, packed = 0;
-  uint32_t check = pack_member(in, nullptr, 1, 4000, &unpacked, &packed, nullptr);
+  uint32_t check = pack_member(in, nullptr, 1, 4000, &unpacked, &packed);
   // All literals: the block closes once 3980 token bytes are reached.
   EXPECT_GT(unpacked, 3000);
   EXPECT_LT(unpacked, 3980);
@@ -530,7 +529,7 @@ TEST_F(PackTest, MemoryModeSmallBudgetsTakeEverything) {
     Bytes data = random_bytes(static_cast<size_t>(size), 9);
     IoFile* in = input_of(data);
     int64_t unpacked = 0, packed = 0;
-    pack_member(in, nullptr, 1, size, &unpacked, &packed, nullptr);
+    pack_member(in, nullptr, 1, size, &unpacked, &packed);
     // A budget of 21 closes the block after the first group of eight.
     if (size <= 20) {
       EXPECT_EQ(unpacked, size) << size;
@@ -551,7 +550,7 @@ TEST_F(PackTest, StoreCopiesUnchanged) {
   IoFile* in = input_of(data);
   IoFile* arc = io_open(path("arc").c_str(), IO_MODE_CREATE);
   int64_t unpacked = 0, packed = 0;
-  uint32_t check = store_member(in, arc, 0, nullptr, 0, 5000, &unpacked, &packed, nullptr);
+  uint32_t check = store_member(in, arc, 0, nullptr, 0, 5000, &unpacked, &packed);
   io_close(arc);
   io_close(in);
   EXPECT_EQ(check, crc32_of(data.data(), data.size()));
@@ -560,55 +559,12 @@ TEST_F(PackTest, StoreCopiesUnchanged) {
   EXPECT_TRUE(read_file(path("arc")) == data);
 
   in = input_of(data);
-  check = store_member(in, nullptr, 1, codec_memory_buffer(), 1234, 5000, &unpacked, &packed,
-                       nullptr);
+  check = store_member(in, nullptr, 1, codec_memory_buffer(), 1234, 5000, &unpacked, &packed);
   io_close(in);
   EXPECT_EQ(unpacked, 1234);
   EXPECT_EQ(packed, 1234);
   EXPECT_EQ(check, crc32_of(data.data(), 1234));
   EXPECT_EQ(0, memcmp(codec_memory_buffer(), data.data(), 1234));
-}
-
-TEST_F(PackTest, ActionLineShowsNameAndRatio) {
-  FILE* messages = tmpfile();
-  console_use_streams(messages, nullptr, nullptr);
-  transfer.inputChecked = 0;  // no progress figure in the line
-  platformSettings.language = 1;
-  select_catalog();
-  PathName name("dir/note.txt");
-  Bytes data(1000, 'q');
-  IoFile* in = input_of(data);
-  IoFile* arc = io_open(path("arc").c_str(), IO_MODE_CREATE);
-  int64_t unpacked = 0, packed = 0;
-  pack_member(in, arc, 0, 1000, &unpacked, &packed, &name, ActionKind::Update);
-  io_close(arc);
-  io_close(in);
-  rewind(messages);
-  char line[128] = {};
-  ASSERT_NE(fgets(line, sizeof line, messages), nullptr);
-  char ratio[8];
-  format_percent(unpacked, unpacked - packed, ratio, true);
-  EXPECT_EQ(std::string(line), std::string("Updating   note.txt\t  ") + ratio);
-}
-
-TEST_F(PackTest, ContextMethodsAreRefusedWithoutWriting) {
-  for (int which = 0; which < 2; which++) {
-    codecSettings = CodecSettings{};
-    if (which == 0) codecSettings.highMethodOrder = 5;
-    else codecSettings.methodFive = 1;
-    IoFile* in = input_of(text_sample(100, 1));
-    IoFile* arc = io_open(path("arc").c_str(), IO_MODE_CREATE);
-    int errors = error_count();
-    int64_t unpacked = -1, packed = -1;
-    pack_member(in, arc, 0, 100, &unpacked, &packed, nullptr);
-    EXPECT_EQ(error_count(), errors + 1);
-    EXPECT_EQ(unpacked, 0);
-    EXPECT_EQ(packed, 0);
-    EXPECT_EQ(io_tell(arc), 0);
-    EXPECT_EQ(io_tell(in), 0);
-    io_close(arc);
-    io_close(in);
-  }
 }
 
 }  // namespace

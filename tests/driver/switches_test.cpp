@@ -336,6 +336,7 @@ TEST_F(Parser, FailedChecksEndTheRun) {
       {{"-d", "-iarj", nullptr}, List, "Block mode allowed only for kvn archives"},
       {{"-izip", nullptr, nullptr}, Add, "kvx or kvn archives only can modify"},
       {{"-++", "-v", nullptr}, List, "Multivolume yet does not support for high method"},
+      {{"-5", "-v", nullptr}, List, "Multivolume does not support method five"},
   };
   console_use_streams(nullptr, stderr, nullptr);
   for (const auto& row : rows) {

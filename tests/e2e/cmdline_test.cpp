@@ -2,6 +2,8 @@
 // options files, the checks of the switches, names and exit statuses.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <string>
@@ -68,7 +70,8 @@ std::vector<Case> cases() {
        {"dir-block not allowed"}, {}},
       {"high method with volumes", {"s", "-++", "-v", "arc"}, 1, {"Multivolume yet does not support for high method"},
        {}, {}},
-      {"method five switches the high method off", {"s", "-++", "-5", "-v", "arc"}, 0, {}, {"Multivolume"}, {}},
+      {"method five switches the high method off and refuses volumes too", {"s", "-++", "-5", "-v", "arc"}, 1,
+       {"Multivolume does not support method five"}, {"high method"}, {}},
       {"modifying a zip archive", {"a", "arc.zip", "f"}, 1, {"kvx or kvn archives only can modify"}, {},
        {{"f", "data"}}},
       {"-i decides the kind before the extension", {"a", "-iarj", "arc.kvn"}, 1,
@@ -137,7 +140,7 @@ TEST(CommandLineHelp, NoArgumentsShowsBannerAndBriefHelp) {
 
 TEST(CommandLineHelp, HelpCommandsShowFullHelp) {
   for (const std::vector<std::string>& args :
-       std::vector<std::vector<std::string>>{{"h"}, {"?"}, {"h", "arc"}, {"j", "arc"}, {"=", "arc"}}) {
+       std::vector<std::vector<std::string>>{{"h"}, {"?"}, {"h", "arc"}, {"j", "arc"}, {"=", "arc"}, {"--help"}}) {
     e2e::Sandbox box;
     box.write_file("kvx.ini", kEnglish);
     e2e::RunResult r = box.run(args);
@@ -147,6 +150,74 @@ TEST(CommandLineHelp, HelpCommandsShowFullHelp) {
         << r.out << r.err;
     EXPECT_EQ(r.err.find("brief help"), std::string::npos) << r.err;
   }
+}
+
+// The version is the banner line and nothing else, whatever the options files hold.
+TEST(CommandLineHelp, VersionIsTheBannerLine) {
+  e2e::Sandbox box;
+  box.make_dir("kvx.ini");
+  e2e::RunResult r = box.run({"--version"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.rfind(kBanner, 0), 0u) << r.out;
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
+  EXPECT_EQ(r.err, "");
+}
+
+int count_of(const std::string& text, const std::string& piece) {
+  int n = 0;
+  for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) ++n;
+  return n;
+}
+
+// The user's own options file, where it is looked for: an absolute
+// $XDG_CONFIG_HOME, else ~/.config. It is read after the one beside the
+// program, so its switches come later.
+struct UserFileCase {
+  const char* what;
+  const char* configHome;  // XDG_CONFIG_HOME in the sandbox; "" unset in effect; null: relative
+  const char* file;        // the user's options file, relative to the sandbox
+};
+
+TEST(CommandLineOptionsFile, UserFileIsReadAfterTheProgramsOne) {
+  const UserFileCase cases[] = {
+      {"XDG_CONFIG_HOME", "conf", "conf/kvx/kvx.ini"},
+      {"no XDG_CONFIG_HOME: HOME", "", "home/.config/kvx/kvx.ini"},
+      {"a relative XDG_CONFIG_HOME is not used", nullptr, "home/.config/kvx/kvx.ini"},
+  };
+  for (const UserFileCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    e2e::Sandbox box;
+    box.set_env("HOME", box.path("home"));
+    box.set_env("XDG_CONFIG_HOME", c.configHome == nullptr ? "conf" : *c.configHome ? box.path(c.configHome) : "");
+    box.write_file("conf/.keep", "");
+    box.write_file("kvx.ini", "-Z");
+    box.write_file(c.file, "-len -Y");
+    e2e::RunResult r = box.run({"s", "arc"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    // -Z was reported in Russian, before -len; -Y in English after it.
+    const size_t z = r.err.find(message(0, 9, "Z"));
+    const size_t y = r.err.find(message(1, 9, "Y"));
+    EXPECT_NE(z, std::string::npos) << r.err;
+    EXPECT_NE(y, std::string::npos) << r.err;
+    EXPECT_LT(z, y) << r.err;
+  }
+}
+
+TEST(CommandLineOptionsFile, OneFileInBothPlacesIsReadOnce) {
+  e2e::Sandbox box;
+  box.write_file("kvx.ini", "-len -Z");
+  box.make_dir(".config/kvx");
+  ASSERT_EQ(symlink("../../kvx.ini", box.path(".config/kvx/kvx.ini").c_str()), 0);
+  e2e::RunResult r = box.run({"s", "arc"});
+  EXPECT_EQ(count_of(r.err, message(1, 9, "Z")), 1) << r.err;
+}
+
+TEST(CommandLineOptionsFile, UnreadableUserFileStopsTheRun) {
+  e2e::Sandbox box;
+  box.make_dir(".config/kvx/kvx.ini");
+  e2e::RunResult r = box.run({"s", "arc"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find(message(0, 12, box.path(".config/kvx/kvx.ini"))), std::string::npos) << r.err;
 }
 
 // An options file that exists but cannot be read is reported like a missing

@@ -294,29 +294,48 @@ TEST(Names, AResponseFileMayBeAPipe) {
   EXPECT_EQ(e2e::kvn_names(e2e::read_kvn(box.read_file("arc.kvn"))), (Names{"one.txt", "two.txt"}));
 }
 
-// A text member that does not shrink is stored with the same line ends a
-// packed one has, and comes back with native line ends.
-TEST(Names, StoredTextMembersKeepTheirConvertedBytes) {
+// Text members ("-jt") come back with LF line ends whether the file had CR LF
+// or LF, packed and stored alike (a text member that does not shrink is
+// stored with the bytes a packed one stands for); a lone CR is kept.
+TEST(Names, TextMembersComeBackWithLineFeeds) {
+  const std::string longCrLf = e2e::prose(5000, "line\r\n");
+  std::string longLf;
+  for (char ch : longCrLf)
+    if (ch != '\r') longLf += ch;
+  const struct {
+    const char* name;
+    std::string content;
+    std::string expected;
+    bool stored;
+  } files[] = {
+      {"short_crlf.txt", "a\r\nb\r\n", "a\nb\n", true},
+      {"short_lf.txt", "a\nb\n", "a\nb\n", true},
+      {"long_crlf.txt", longCrLf, longLf, false},
+      {"long_lf.txt", longLf, longLf, false},
+      {"lone_cr.txt", "a\rb\r\n\r", "a\rb\n\r", true},
+  };
   Sandbox box;
-  box.write_file("short.txt", "a\r\nb\r\n");
-  box.write_file("long.txt", e2e::prose(5000, "line\r\n"));
-  ASSERT_EQ(box.run({"a", "-len", "-jt", "arc", "short.txt", "long.txt"}).status, 0);
+  Names args = {"a", "-len", "-jt", "arc"};
+  for (const auto& f : files) {
+    box.write_file(f.name, f.content);
+    args.push_back(f.name);
+  }
+  ASSERT_EQ(box.run(args).status, 0);
   e2e::KvnArchive archive = e2e::read_kvn(box.read_file("arc.kvn"));
-  const e2e::KvnMember* stored = e2e::kvn_find(archive, "short.txt");
-  ASSERT_NE(stored, nullptr);
-  EXPECT_EQ(stored->flags & 0x0801, 0x0801);
-  EXPECT_EQ(stored->unpacked, 4u);
-  EXPECT_EQ(stored->bytes.substr(stored->bytes.size() - 4), "a\nb\n");
+  for (const auto& f : files) {
+    const e2e::KvnMember* member = e2e::kvn_find(archive, f.name);
+    ASSERT_NE(member, nullptr) << f.name;
+    EXPECT_EQ(member->flags & 0x0801, f.stored ? 0x0801 : 0x0001) << f.name;
+    EXPECT_EQ(member->unpacked, f.expected.size()) << f.name;
+    if (f.stored) {
+      EXPECT_EQ(member->bytes.substr(member->bytes.size() - f.expected.size()), f.expected) << f.name;
+    }
+  }
   RunResult t = box.run({"t", "-len", "arc"});
   EXPECT_EQ(t.status, 0) << t.err;
   RunResult x = box.run({"x", "-len", "arc", "out/"});
   ASSERT_EQ(x.status, 0) << x.err;
-  EXPECT_EQ(box.read_file("out/short.txt"), "a\nb\n");
-  std::string expected = e2e::prose(5000, "line\r\n");
-  std::string lf;
-  for (char ch : expected)
-    if (ch != '\r') lf += ch;
-  EXPECT_EQ(box.read_file("out/long.txt"), lf);
+  for (const auto& f : files) EXPECT_EQ(box.read_file(std::string("out/") + f.name), f.expected) << f.name;
 }
 
 struct PatternCase {

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <dirent.h>
@@ -57,7 +58,10 @@ class Sandbox {
 
   const std::string& dir() const { return dir_; }
   std::string path(const std::string& relative) const { return dir_ + "/" + relative; }
-  std::string program() const { return path("kvx"); }
+  // The program the runs start: the sandbox's copy of kvx unless a test
+  // names another (an installed one, say).
+  std::string program() const { return program_.empty() ? path("kvx") : program_; }
+  void use_program(const std::string& file) { program_ = file; }
 
   // Writes a file (creating its parent directories) with the given bytes.
   void write_file(const std::string& relative, const std::string& content) const {
@@ -115,17 +119,14 @@ class Sandbox {
     const std::string cwd = subdir.empty() ? dir_ : path(subdir);
     int in[2], out[2], err[2];
     if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) throw std::runtime_error("pipe");
-    std::vector<std::string> argvText{program()};
-    argvText.insert(argvText.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : argvText) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
+    std::vector<std::string> argvText;
+    std::vector<char*> argv = exec_args(args, argvText);
 
     pid_t pid = fork();
     if (pid < 0) throw std::runtime_error("fork");
     if (pid == 0) {
       if (chdir(cwd.c_str()) != 0) _exit(126);
-      for (const auto& e : env_) setenv(e.first.c_str(), e.second.c_str(), 1);
+      set_child_env();
       if (run_as != 0 && (setgid(run_as) != 0 || setuid(run_as) != 0)) _exit(124);
       if (file_size_limit > 0) {
         struct rlimit limit;
@@ -200,6 +201,68 @@ class Sandbox {
     return result;
   }
 
+  // Runs the sandbox's kvx in the sandbox directory with a terminal (a
+  // pseudo-terminal without echo and without output processing, so "\n"
+  // stays "\n") as its standard input, output and error, as a person at a
+  // console would. After each piece of output, and every few milliseconds
+  // while there is none, watch is called with kvx's process id and the
+  // screen's bytes so far; what it answers is typed on the terminal. out
+  // holds the screen's bytes; err stays empty.
+  using TerminalWatch = std::function<std::string(pid_t, const std::string&)>;
+  RunResult run_on_terminal(const std::vector<std::string>& args, const TerminalWatch& watch,
+                            int timeoutSeconds = 60) const {
+    int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) throw std::runtime_error("no terminal");
+    const std::string slaveName = ptsname(master);
+    std::vector<std::string> argvText;
+    std::vector<char*> argv = exec_args(args, argvText);
+
+    pid_t pid = fork();
+    if (pid < 0) throw std::runtime_error("fork");
+    if (pid == 0) {
+      setsid();
+      int slave = open(slaveName.c_str(), O_RDWR);  // becomes the controlling terminal
+      if (slave < 0 || chdir(dir_.c_str()) != 0) _exit(126);
+      termios mode;
+      tcgetattr(slave, &mode);
+      mode.c_oflag &= ~tcflag_t(OPOST);
+      mode.c_lflag &= ~tcflag_t(ECHO);
+      tcsetattr(slave, TCSANOW, &mode);
+      dup2(slave, 0);
+      dup2(slave, 1);
+      dup2(slave, 2);
+      if (slave > 2) close(slave);
+      set_child_env();
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    RunResult result;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+    for (;;) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        kill(pid, SIGCONT);
+        kill(pid, SIGKILL);
+        break;
+      }
+      pollfd fd{master, POLLIN, 0};
+      if (poll(&fd, 1, 2) < 0 && errno != EINTR) break;
+      if (fd.revents != 0) {
+        char chunk[4096];
+        ssize_t r = read(master, chunk, sizeof chunk);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) break;  // every end of the terminal's other side is closed
+        result.out.append(chunk, static_cast<size_t>(r));
+      }
+      const std::string typed = watch(pid, result.out);
+      if (!typed.empty() && write(master, typed.data(), typed.size()) < 0) break;
+    }
+    close(master);
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+    return result;
+  }
+
   // The bytes of any file.
   static std::string read_whole(const char* name) {
     FILE* f = fopen(name, "rb");
@@ -212,6 +275,23 @@ class Sandbox {
     return data;
   }
  private:
+  // The program and args as execv takes them, pointing into text.
+  std::vector<char*> exec_args(const std::vector<std::string>& args, std::vector<std::string>& text) const {
+    text.assign(1, program());
+    text.insert(text.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : text) argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    return argv;
+  }
+
+  // In a child about to run kvx: the user's own options file is looked for
+  // inside the sandbox unless a test says otherwise, then the test's variables.
+  void set_child_env() const {
+    setenv("XDG_CONFIG_HOME", path(".config").c_str(), 1);
+    for (const auto& e : env_) setenv(e.first.c_str(), e.second.c_str(), 1);
+  }
+
   void make_parents(const std::string& relative) const {
     for (size_t slash = relative.find('/'); slash != std::string::npos; slash = relative.find('/', slash + 1)) {
       mkdir(path(relative.substr(0, slash)).c_str(), 0755);
@@ -219,6 +299,7 @@ class Sandbox {
   }
 
   std::string dir_;
+  std::string program_;
   std::vector<std::pair<std::string, std::string>> env_;
 };
 

@@ -108,8 +108,8 @@ class ArchiveWriter {
     IoFile* source = io_open(input.c_str(), IO_MODE_READ);
     int64_t unpacked = 0, packedSize = 0;
     const int32_t size = int32_t(m.data.size());
-    entry.crc = m.packed ? pack_member(source, archive, 0, size, &unpacked, &packedSize, nullptr)
-                         : store_member(source, archive, 0, nullptr, 0, size, &unpacked, &packedSize, nullptr);
+    entry.crc = m.packed ? pack_member(source, archive, 0, size, &unpacked, &packedSize)
+                         : store_member(source, archive, 0, nullptr, 0, size, &unpacked, &packedSize);
     io_close(source);
     remove(input.c_str());
     entry.unpacked = uint32_t(unpacked);
@@ -273,8 +273,8 @@ TEST_F(ExtractTest, QuestionShowsBothFilesAndRenameAsksForANewName) {
   EXPECT_EQ(count(r.out, kQuestion), 3) << r.out;
   EXPECT_FALSE(box.exists("../up.txt"));
   EXPECT_EQ(r.status, 0) << r.out << r.err;
-  EXPECT_NE(r.out.find("one.txt on disk:  size:        3 date:  01-Jan-101 09:00\n"
-                       "one.txt in arch:  size:       10 date:  01-Jan-103 09:05\n" +
+  EXPECT_NE(r.out.find("one.txt on disk:  size:        3 date:  01-Jan-01 09:00\n"
+                       "one.txt in arch:  size:       10 date:  01-Jan-03 09:05\n" +
                        std::string(kQuestion) + "\nrename to "),
             std::string::npos)
       << r.out;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
@@ -18,6 +19,7 @@
 #include "archive/resources.h"
 #include "driver/options.h"
 #include "e2e/e2e.h"
+#include "e2e/kvn_members.h"
 #include "support/kvn_builder.h"
 #include "platform/console.h"
 #include "platform/iofile.h"
@@ -45,14 +47,14 @@ std::string resource(const char* member) {
 std::string global_magic() { return std::string("\xFF") + "KVG"; }
 
 // The members of an own-format archive without a comment that starts at
-// `at`: name, data offset and packed size of each. `complete` tells whether the
-// walk ended with the two-byte terminator at the end of the bytes.
+// `at`: name, data offset and packed size of each. `end` is where the archive
+// ends after its two-byte terminator, npos when the walk did not reach one.
 struct MemberSpan {
   std::string name;
   size_t data;
   size_t packed;
 };
-std::vector<MemberSpan> walk_members(const std::string& bytes, size_t at, bool* complete) {
+std::vector<MemberSpan> walk_members(const std::string& bytes, size_t at, size_t* end) {
   auto be16 = [&](size_t p) { return size_t(uint8_t(bytes[p])) << 8 | uint8_t(bytes[p + 1]); };
   auto be32 = [&](size_t p) { return be16(p) << 16 | be16(p + 2); };
   std::vector<MemberSpan> members;
@@ -68,30 +70,42 @@ std::vector<MemberSpan> walk_members(const std::string& bytes, size_t at, bool* 
     members.push_back({name, data, packed});
     at = data + packed;
   }
-  *complete = at + 2 == bytes.size() && bytes.compare(at, 2, std::string(2, '\0')) == 0;
+  const bool terminated = at + 2 <= bytes.size() && bytes.compare(at, 2, std::string(2, '\0')) == 0;
+  *end = terminated ? at + 2 : std::string::npos;
   return members;
 }
 
-// The built program, split where its help archive begins (npos: it carries
-// none, as in builds too large for the window).
+// The built program and where its help archive lies in it (npos: it carries
+// none, as in builds too large for the window). The archive sits inside the
+// program's image, so a changed program keeps every other byte in place.
 struct Program {
   std::string bytes;
   size_t archiveAt = std::string::npos;
+  size_t archiveEnd = std::string::npos;
 
   Program() : bytes(read_file(KVX_BINARY)) {
     for (size_t at = bytes.find(global_magic(), kWindowStart); at < kWindowStart + kWindowLength;
          at = bytes.find(global_magic(), at + 1)) {
-      bool complete = false;
-      walk_members(bytes, at, &complete);
-      if (complete) {
+      size_t end = std::string::npos;
+      walk_members(bytes, at, &end);
+      if (end != std::string::npos) {
         archiveAt = at;
+        archiveEnd = end;
         break;
       }
     }
   }
   bool carries_help() const { return archiveAt != std::string::npos; }
-  std::string image() const { return bytes.substr(0, archiveAt); }
-  std::string archive() const { return bytes.substr(archiveAt); }
+  std::string archive() const { return bytes.substr(archiveAt, archiveEnd - archiveAt); }
+  // The program with other bytes, at most as many, where its help archive was
+  // (the rest of that room zero).
+  std::string with_archive(const std::string& replacement) const {
+    EXPECT_LE(replacement.size(), archiveEnd - archiveAt);
+    std::string changed = bytes;
+    changed.replace(archiveAt, replacement.size(), replacement);
+    std::fill(changed.begin() + long(archiveAt + replacement.size()), changed.begin() + long(archiveEnd), '\0');
+    return changed;
+  }
 };
 
 #define REQUIRE_HELP_ARCHIVE(program)                                                      \
@@ -122,11 +136,16 @@ TEST(HelpFromProgram, HelpArchiveIsTheFirstMagicInTheWindow) {
   EXPECT_EQ(program.bytes.find(global_magic()), program.archiveAt)
       << "the program holds the archive magic before its help archive";
   EXPECT_EQ(program.archive().compare(4, 2, std::string("\x00\x80", 2)), 0);
-  bool complete = false;
+  size_t end = 0;
   std::vector<std::string> names;
-  for (const MemberSpan& m : walk_members(program.archive(), 0, &complete)) names.push_back(m.name);
+  for (const MemberSpan& m : walk_members(program.archive(), 0, &end)) names.push_back(m.name);
   EXPECT_EQ(names, (std::vector<std::string>{"kvx.ini", "first0.hlp", "first1.hlp", "first9.hlp",
                                               "full0.hlp", "full1.hlp"}));
+  // Its members keep their fixed bytes: host 5 and attribute 0, no Unix block.
+  for (const e2e::KvnMember& m : e2e::read_kvn(program.archive()).members) {
+    EXPECT_EQ(m.bytes.substr(8, 2), std::string("\x05\x00", 2)) << m.name;
+    EXPECT_EQ(m.flags & 0x0080, 0) << m.name;
+  }
 }
 
 struct HelpCase {
@@ -180,15 +199,15 @@ TEST(HelpFromProgram, DamagedMemberIsReported) {
   Program program;
   REQUIRE_HELP_ARCHIVE(program);
   std::string archive = program.archive();
-  bool complete = false;
+  size_t end = 0;
   size_t data = 0, packed = 0;
-  for (const MemberSpan& m : walk_members(archive, 0, &complete))
+  for (const MemberSpan& m : walk_members(archive, 0, &end))
     if (m.name == "first1.hlp") data = m.data, packed = m.packed;
   ASSERT_GT(packed, 16u);
   for (size_t i = data + packed / 2; i < data + packed / 2 + 8; ++i) archive[i] = static_cast<char>(archive[i] ^ 0x5A);
 
   e2e::Sandbox box;
-  box.write_file("kvx", program.image() + archive);
+  box.write_file("kvx", program.with_archive(archive));
   box.write_file("kvx.ini", "-len\n");
   e2e::RunResult r = box.run({});
   EXPECT_EQ(r.status, 0) << r.err;  // help ends with 0 even when it fails
@@ -204,11 +223,14 @@ TEST(HelpFromProgram, DamagedMemberIsReported) {
 TEST(HelpFromProgram, ArchiveBeyondTheWindowIsNotFound) {
   Program program;
   REQUIRE_HELP_ARCHIVE(program);
-  std::string image = program.image();
-  image.resize(kWindowStart + kWindowLength + 64, '\0');
+  // The archive leaves its place (its magic broken) for the end of a file
+  // padded past the window; the program still runs.
+  std::string moved = program.bytes;
+  moved[program.archiveAt] = 0;
+  if (moved.size() < kWindowStart + kWindowLength + 64) moved.resize(kWindowStart + kWindowLength + 64, '\0');
 
   e2e::Sandbox box;
-  box.write_file("kvx", image + program.archive());
+  box.write_file("kvx", moved + program.archive());
   box.write_file("kvx.ini", "-len\n");
   e2e::RunResult r = box.run({});
   EXPECT_EQ(r.status, 0) << r.err;
@@ -224,9 +246,9 @@ TEST(HelpFromProgram, MembersAreFoundByNamePartRegardlessOfCase) {
   Program program;
   REQUIRE_HELP_ARCHIVE(program);
   e2e::Sandbox box;
-  box.write_file("kvx", program.image() + stored_archive({{"kvx.ini", "-lru\r\n"},
-                                                          {"docs/FIRST1.HLP", "brief from a directory\n"},
-                                                          {"Full1.Hlp", "full in mixed case\n"}}));
+  box.write_file("kvx", program.with_archive(stored_archive({{"kvx.ini", "-lru\r\n"},
+                                                             {"docs/FIRST1.HLP", "brief from a directory\n"},
+                                                             {"Full1.Hlp", "full in mixed case\n"}})));
   box.write_file("kvx.ini", "-len\n");
 
   e2e::RunResult r = box.run({});

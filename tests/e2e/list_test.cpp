@@ -113,10 +113,10 @@ const char* const kVerboseRule = "- ---------- -------- -------- ------ --------
 
 const std::string kThreeShort = std::string(
     "Listing of archive three.kvn  [64K buffer]\n") + kShortHeader +
-    "    1000      400 01-Jan-103 09:05 7--B--- a.txt\n"
+    "    1000      400 01-Jan-03 09:05 7--B--- a.txt\n"
     "      10       10 15-Feb-97 21:25 C--T--- docs/b.txt  first version\n"
     "       0        0               H--B--- c.bin\n" + kShortRule +
-    "    1010      410 15-Jun-103 12:30 total     3\n";
+    "    1010      410 15-Jun-03 12:30 total     3\n";
 
 struct ListingCase {
   const char* what;
@@ -156,21 +156,21 @@ INSTANTIATE_TEST_SUITE_P(
                     {"v", "three", "-len"},
                     "",
                     std::string("Listing of archive three.kvn  [64K buffer]\n") + kVerboseHeader +
-                        "WIN32            1000      400 60.0%  1234ABCD 01-Jan-103 09:05 7--B--- \n"
+                        "WIN32            1000      400 60.0%  1234ABCD 01-Jan-03 09:05 7--B--- \n"
                         "a.txt\n"
                         "DOS                10       10 00.0%  DEADBEEF 15-Feb-97 21:25 C--T--- \n"
                         "docs/b.txt  first version\n"
                         "?                   0        0 00.0%  00000000               H--B--- \n"
                         "c.bin\n" +
                         kVerboseRule +
-                        "                 1010      410 59.4%           15-Jun-103 12:30 total     3\n"},
+                        "                 1010      410 59.4%           15-Jun-03 12:30 total     3\n"},
         ListingCase{"selection and no comments",
                     {"l", "-cs", "three", "*.txt", "-len"},
                     "",
                     std::string("Listing of archive three.kvn  [64K buffer]\n") + kShortHeader +
-                        "    1000      400 01-Jan-103 09:05 7--B--- a.txt\n"
+                        "    1000      400 01-Jan-03 09:05 7--B--- a.txt\n"
                         "      10       10 15-Feb-97 21:25 C--T--- docs/b.txt\n" +
-                        kShortRule + "    1010      410 15-Jun-103 12:30 total     2\n"},
+                        kShortRule + "    1010      410 15-Jun-03 12:30 total     2\n"},
         ListingCase{"a name that selects nothing is an error",
                     {"l", "three", "none.xyz", "-len"},
                     "",
@@ -181,55 +181,55 @@ INSTANTIATE_TEST_SUITE_P(
                     {"v", "unix", "-len"},
                     "",
                     std::string("Listing of archive unix.kvn [blocked]  [64K buffer]\n") + kVerboseHeader +
-                        "U -rwxr-xr-x      200      120 40.0%  0000CAFE 10-Mar-?? 14:20 7G-B--E \n"
+                        "U -rwxr-xr-x      200      120 40.0%  0000CAFE 10-Mar-15 14:20 7G-B--E \n"
                         "run.sh\n"
                         "Q drwxr-x---        0        0 00.0%  00000000 31-Dec-99 23:59 C--B-DE \n"
                         "lib\n"
-                        "U crwxrwxrwx        0        0 00.0%  00000000 04-Jul-101 00:00 C--B--E \n"
+                        "U crwxrwxrwx        0        0 00.0%  00000000 04-Jul-01 00:00 C--B--E \n"
                         "latest --> run.sh\n"
-                        "?                  50       60 00.0%  00000001 31-Dec-109 23:58 7--BP-- \n"
+                        "?                  50       60 00.0%  00000001 31-Dec-09 23:58 7--BP-- \n"
                         "secret\n" +
                         kVerboseRule +
-                        "                  250      180 28.0%           15-Jun-103 12:30 total     4\n"},
+                        "                  250      180 28.0%           15-Jun-03 12:30 total     4\n"},
         ListingCase{"volumes, until the next one is refused",
                     {"l", "mv", "-len"},
                     "",
                     std::string("Listing of archive mv.kvn [multivolume]  [64K buffer] -\nVolume set\n") +
                         kShortHeader +
-                        "    5000     5000 29-Feb-104 08:00 C-BB--- big.dat\n"
+                        "    5000     5000 29-Feb-04 08:00 C-BB--- big.dat\n"
                         "Listing of archive mv.001 [multivolume]  [64K buffer]\n"
-                        "    3000     3000 29-Feb-104 08:00 C-BB--- big.dat [break at 5000]\n"
+                        "    3000     3000 29-Feb-04 08:00 C-BB--- big.dat [break at 5000]\n"
                         "Next volume is mv.002: \n" +
-                        kShortRule + "    8000     8000 15-Jun-103 12:30 total     2\nErrors were detected\n",
+                        kShortRule + "    8000     8000 15-Jun-03 12:30 total     2\nErrors were detected\n",
                     "\amv.002: volume not found\n",
                     1},
         ListingCase{"a missing volume is asked for again on y",
                     {"l", "mv.001", "-len"},
                     "y\nY\nn\n",
                     std::string("Listing of archive mv.001 [multivolume]  [64K buffer]\n") + kShortHeader +
-                        "    3000     3000 29-Feb-104 08:00 C-BB--- big.dat [break at 5000]\n"
+                        "    3000     3000 29-Feb-04 08:00 C-BB--- big.dat [break at 5000]\n"
                         "Next volume is mv.002: \nNext volume is mv.002: \nNext volume is mv.002: \n" +
-                        kShortRule + "    3000     3000 15-Jun-103 12:30 total     1\nErrors were detected\n",
+                        kShortRule + "    3000     3000 15-Jun-03 12:30 total     1\nErrors were detected\n",
                     "\amv.002: volume not found\n",
                     1},
         ListingCase{"a last volume without a next name ends at once",
                     {"l", "last.998", "-len"},
                     "",
                     std::string("Listing of archive last.998 [multivolume]  [64K buffer]\n") + kShortHeader +
-                        "    3000     3000 29-Feb-104 08:00 C-BB--- big.dat [break at 5000]\n" + kShortRule +
-                        "    3000     3000 15-Jun-103 12:30 total     1\n"},
+                        "    3000     3000 29-Feb-04 08:00 C-BB--- big.dat [break at 5000]\n" + kShortRule +
+                        "    3000     3000 15-Jun-03 12:30 total     1\n"},
         ListingCase{"o names the archive and lists no headers or totals",
                     {"o", "three", "*.txt", "-len"},
                     "",
                     "archive three.kvn\n"
-                    "    1000      400 01-Jan-103 09:05 7--B--- a.txt\n"
+                    "    1000      400 01-Jan-03 09:05 7--B--- a.txt\n"
                     "      10       10 15-Feb-97 21:25 C--T--- docs/b.txt  first version\n"},
         ListingCase{"o over several archives names only those with matches",
                     {"o", "[tu]*.kvn", "run.sh", "-len"},
                     "",
                     "Parsing [tu]*.kvn\n"
                     "archive unix.kvn\n"
-                    "     200      120 10-Mar-?? 14:20 7G-B--E run.sh\n"},
+                    "     200      120 10-Mar-15 14:20 7G-B--E run.sh\n"},
         ListingCase{"a multivolume archive does not make the next archive ask for volumes",
                     {"l", "[mt]*.kvn", "a.txt", "-len"},
                     "",
@@ -239,8 +239,8 @@ INSTANTIATE_TEST_SUITE_P(
                                 "Next volume is mv.002: \n"
                                 "\n"
                                 "Listing of archive three.kvn  [64K buffer]\n") +
-                        kShortHeader + "    1000      400 01-Jan-103 09:05 7--B--- a.txt\n" + kShortRule +
-                        "    1000      400 15-Jun-103 12:30 total     1\n",
+                        kShortHeader + "    1000      400 01-Jan-03 09:05 7--B--- a.txt\n" + kShortRule +
+                        "    1000      400 15-Jun-03 12:30 total     1\n",
                     "\amv.002: volume not found\n",
                     2},
         ListingCase{"Russian catalogue and month names",
@@ -249,9 +249,9 @@ INSTANTIATE_TEST_SUITE_P(
                     "Содержимое архива three.kvn  [64K buffer]\n"
                     "  РАЗМЕР СЖАТЫЙ   ДАТА      ВРЕМЯ ФЛАГИ   ИМЯ И КОММЕНТАРИЙ\n"
                     "-------- -------- --------- ----- -----------------\n"
-                    "    1000      400 01-янв-103 09:05 7--B--- a.txt\n"
+                    "    1000      400 01-янв-03 09:05 7--B--- a.txt\n"
                     "-------- -------- --------- ----- -----------------\n"
-                    "    1000      400 15-июн-103 12:30 всего     1\n"}));
+                    "    1000      400 15-июн-03 12:30 всего     1\n"}));
 
 // ---- comments and confirmations, seen through the listing ----
 
@@ -290,14 +290,14 @@ TEST_P(AnsweredAdd, ListsWhatTheAnswersChose) {
 
 std::string listing_of(const std::string& header, const std::string& lines, int count) {
   return "Listing of archive arc.kvn  [64K buffer]" + header + "\n" + kShortHeader + lines + kShortRule + "       " +
-         std::to_string(3 * count) + "        " + std::to_string(3 * count) + " 15-Jun-103 12:30 total     " +
+         std::to_string(3 * count) + "        " + std::to_string(3 * count) + " 15-Jun-03 12:30 total     " +
          std::to_string(count) + "\n";
 }
 
-const char* const kA = "       3        3 15-Jun-103 12:30 C--B--- a.txt";
-const char* const kC = "       3        3 15-Jun-103 12:30 C--B--- c.bin";
-const char* const kR = "       3        3 15-Jun-103 12:30 C--B--- readme.txt";
-const char* const kDocsR = "       3        3 15-Jun-103 12:30 C--B--- docs/readme.txt";
+const char* const kA = "       3        3 15-Jun-03 12:30 C--B--E a.txt";
+const char* const kC = "       3        3 15-Jun-03 12:30 C--B--E c.bin";
+const char* const kR = "       3        3 15-Jun-03 12:30 C--B--E readme.txt";
+const char* const kDocsR = "       3        3 15-Jun-03 12:30 C--B--E docs/readme.txt";
 
 INSTANTIATE_TEST_SUITE_P(
     Golden, AnsweredAdd,
@@ -386,14 +386,17 @@ TEST_F(Formatters, DosDates) {
     const char* expected;
   } cases[] = {
       {0, "              "},
-      {dos_time(2003, 1, 1, 9, 5), " 01-Jan-103 09:05"},
+      {dos_time(2003, 1, 1, 9, 5), " 01-Jan-03 09:05"},
       {dos_time(1997, 12, 9, 0, 0), " 09-Dec-97 00:00"},
       {dos_time(1980, 6, 1, 23, 59) | 31, " 01-Jun-80 23:59"},   // seconds are not shown
-      {0x3bffffff, " 31-\?\?\?-109 31:63"},                         // the last value with a year
-      {0x3c000000, " 00-\?\?\?-?? 00:00"},                          // 2010 and later: "??"
-      {dos_time(2026, 12, 9, 23, 53), " 09-Dec-?? 23:53"},
-      {dos_time(2000, 0, 5, 1, 2), " 05-\?\?\?-100 01:02"},
-      {dos_time(2000, 13, 5, 1, 2), " 05-\?\?\?-100 01:02"},
+      {0x3bffffff, " 31-\?\?\?-09 31:63"},
+      {0x3c000000, " 00-\?\?\?-10 00:00"},
+      {dos_time(2026, 12, 9, 23, 53), " 09-Dec-26 23:53"},
+      {dos_time(2099, 7, 1, 8, 0), " 01-Jul-99 08:00"},
+      {dos_time(2100, 2, 28, 8, 0), " 28-Feb-00 08:00"},
+      {dos_time(2107, 12, 31, 23, 59), " 31-Dec-07 23:59"},       // the last year the field holds
+      {dos_time(2000, 0, 5, 1, 2), " 05-\?\?\?-00 01:02"},
+      {dos_time(2000, 13, 5, 1, 2), " 05-\?\?\?-00 01:02"},
   };
   for (const auto& c : cases) {
     print_dos_date(c.time);
@@ -412,9 +415,9 @@ TEST_F(Formatters, RussianMonthNames) {
   platformSettings.language = 0;
   select_catalog();
   print_dos_date(dos_time(2005, 5, 20, 10, 30));
-  EXPECT_EQ(take(), " 20-май-105 10:30");
+  EXPECT_EQ(take(), " 20-май-05 10:30");
   print_dos_date(dos_time(2005, 11, 20, 10, 30));
-  EXPECT_EQ(take(), " 20-ноя-105 10:30");
+  EXPECT_EQ(take(), " 20-ноя-05 10:30");
 }
 
 }  // namespace

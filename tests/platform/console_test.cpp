@@ -278,6 +278,63 @@ TEST_F(ConsoleTest, ReportErrorAndReportErrorPath) {
   EXPECT_EQ(error_count(), 0);
 }
 
+// Names and comments come from archives: their control characters are shown
+// as \xHH, never sent to the terminal. Comments keep their line breaks.
+TEST_F(ConsoleTest, ControlCharactersOfNamesAndCommentsAreEscaped) {
+  struct Case {
+    const char* text;
+    const char* asName;
+    const char* asComment;
+  };
+  const Case cases[] = {
+      {"plain/f\xc3\xa9.txt", "plain/f\xc3\xa9.txt", "plain/f\xc3\xa9.txt"},  // UTF-8 letters stay
+      {"a\x1b[2Jb", "a\\x1b[2Jb", "a\\x1b[2Jb"},
+      {"\x07\x08\x7f", "\\x07\\x08\\x7f", "\\x07\\x08\\x7f"},
+      {"csi\xc2\x9b" "2J \xc2\xa9", "csi\\xc2\\x9b2J \xc2\xa9", "csi\\xc2\\x9b2J \xc2\xa9"},  // C1, not (c)
+      {"one\r\ntwo\tthree\rfour", "one\\x0d\\x0atwo\\x09three\\x0dfour", "one\ntwo\tthree\\x0dfour"},
+  };
+  for (const Case& c : cases) {
+    TearDown();
+    SetUp();
+    print_name(c.text);
+    EXPECT_EQ(out(), c.asName) << c.text;
+    TearDown();
+    SetUp();
+    print_comment(c.text);
+    EXPECT_EQ(out(), c.asComment) << c.text;
+  }
+  report_error_with("%: cannot open", "x\x1b]0;t\x07");
+  EXPECT_EQ(err(), "\ax\\x1b]0;t\\x07: cannot open\n");
+}
+
+// A long comment is escaped in pieces without splitting a CR LF.
+TEST_F(ConsoleTest, LongCommentsKeepTheirLineEnds) {
+  std::string comment;
+  while (comment.size() < 3000) comment += "line\x1b\r\n";
+  print_comment(comment.c_str());
+  std::string expected;
+  while (expected.size() < 3000 * 2) expected += "line\\x1b\n";
+  EXPECT_EQ(out(), expected.substr(0, out().size()));
+  EXPECT_EQ(out().find("\\x0d"), std::string::npos);
+}
+
+// A question waits for an answer: -S does not hide it.
+TEST_F(ConsoleTest, QuietDoesNotHideAQuestion) {
+  set_quiet(1);
+  print_text("hidden ");
+  {
+    QuestionShown shown;
+    print_text("overwrite ");
+    print_name("a.txt");
+    {
+      QuestionShown nested;
+    }
+    print_text("? ");
+  }
+  print_text("hidden again");
+  EXPECT_EQ(out(), "overwrite a.txt? ");
+}
+
 TEST_F(ConsoleTest, QuietSilencesMessagesButNotCountedErrors) {
   set_quiet(1);
   print_text("listing\n");
@@ -307,7 +364,9 @@ TEST_F(ConsoleTest, RepeatedCharactersKeepTheirPlaceBetweenTexts) {
 
 enum class Writer { WholeText, LineByLine, PageWrite, Repeated };
 
-void write_lines(Writer writer, int lines) {
+// page_write's bytes are member data: they go to standard output, caught
+// here in `out`.
+void write_lines(Writer writer, int lines, FILE* out) {
   std::string text;
   for (int i = 0; i < lines; ++i) text += (writer == Writer::Repeated ? "" : "line " + std::to_string(i)) + "\n";
   switch (writer) {
@@ -317,9 +376,16 @@ void write_lines(Writer writer, int lines) {
     case Writer::LineByLine:
       for (int i = 0; i < lines; ++i) print_text(("line " + std::to_string(i) + "\n").c_str());
       break;
-    case Writer::PageWrite:
+    case Writer::PageWrite: {
+      fflush(stdout);
+      const int saved = dup(1);
+      dup2(fileno(out), 1);
       page_write(text.data(), static_cast<int>(text.size()));
+      fflush(stdout);
+      dup2(saved, 1);
+      close(saved);
       break;
+    }
     case Writer::Repeated:
       print_repeated('\n', lines);
       break;
@@ -357,7 +423,7 @@ TEST_F(ConsoleTest, PagerPromptsEvery23LinesUntilAnsweredA) {
       SetUp();
       give_input(c.answers);
       platformSettings.pageOutput = 1;
-      write_lines(writer, c.lines);
+      write_lines(writer, c.lines, out_);
       std::string shown = err();
       SCOPED_TRACE(std::string(c.what) + ", writer " + std::to_string(static_cast<int>(writer)));
       EXPECT_EQ(count_of(shown, "-more- "), c.prompts);
@@ -373,7 +439,7 @@ TEST_F(ConsoleTest, PagerPromptComesAfterThe23rdLineAndUsesTheCatalogue) {
   select_catalog();
   give_input("x\n");
   platformSettings.pageOutput = 1;
-  write_lines(Writer::LineByLine, 22);
+  write_lines(Writer::LineByLine, 22, out_);
   EXPECT_EQ(err(), "");
   EXPECT_EQ(ftell(in_), 0);  // no answer read yet
   print_text("last\n");
@@ -384,10 +450,10 @@ TEST_F(ConsoleTest, PagerPromptComesAfterThe23rdLineAndUsesTheCatalogue) {
 TEST_F(ConsoleTest, PagerStaysOffForTheRunOnceAnsweredA) {
   give_input("a\n");
   platformSettings.pageOutput = 1;
-  write_lines(Writer::WholeText, 23);
+  write_lines(Writer::WholeText, 23, out_);
   EXPECT_EQ(platformSettings.pageOutput, 0);
   platformSettings.pageOutput = 1;  // even if raised again, many lines pass unasked
-  write_lines(Writer::WholeText, 200);
+  write_lines(Writer::WholeText, 200, out_);
   EXPECT_EQ(count_of(err(), "-more- "), 1);
 }
 

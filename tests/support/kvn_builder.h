@@ -35,14 +35,18 @@ struct Entry {
   std::string name;
   uint16_t flags = 0;
   uint8_t host = 5;
+  uint8_t attribute = 0;
   uint32_t time = 0;
   uint32_t unpacked = 0;
   uint32_t packed = 0;
   uint32_t crc = 0;
   uint32_t pieceOffset = 0;   // written with ENTRY_PIECE
   std::string comment;        // written with ENTRY_COMMENT
-  uint32_t unixMode = 0;      // the extension block, written with ENTRY_EXTENSION (hosts 1 and 4)
-  std::string linkTarget;     // in the extension block
+  uint32_t unixMode = 0;      // the extension block, written with ENTRY_EXTENSION (hosts 1 and 4):
+  uint32_t unixTime = 0;      // mode, seconds since 1970, user and group,
+  uint32_t uid = 0;
+  uint32_t gid = 0;
+  std::string linkTarget;     // then the link target
 };
 
 // An entry header around any body, with its length and a valid header CRC.
@@ -52,12 +56,14 @@ inline std::string raw_header(const std::string& body) {
 }
 
 inline std::string header(const Entry& e) {
-  std::string body = be(e.flags, 2) + static_cast<char>(e.host) + '\0' + be(e.time, 4) + e.name + '\0';
+  std::string body = be(e.flags, 2) + static_cast<char>(e.host) + static_cast<char>(e.attribute) + be(e.time, 4) +
+                     e.name + '\0';
   if (e.flags & ENTRY_PIECE) body += be(e.pieceOffset, 4);
   body += be(e.unpacked, 4) + be(e.packed, 4) + be(e.crc, 4);
   if (e.flags & ENTRY_COMMENT) body += be(uint32_t(e.comment.size()), 2) + e.comment;
   if (e.flags & ENTRY_EXTENSION) {
-    body += be(uint32_t(16 + e.linkTarget.size()), 2) + be(e.unixMode, 4) + be(0, 4) + be(0, 4) + be(0, 4);
+    body += be(uint32_t(16 + e.linkTarget.size()), 2) + be(e.unixMode, 4) + be(e.unixTime, 4) + be(e.uid, 4) +
+            be(e.gid, 4);
     body += e.linkTarget;
   }
   return raw_header(body);

@@ -2,9 +2,11 @@
 // shared by all formats and codecs: copies, the member reader and the output sink.
 #include "codec/common/transfer.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "platform/console.h"
+#include "platform/settings.h"
 
 TransferState transfer;
 
@@ -19,6 +21,15 @@ constexpr int kOutputPiece = 32768;               // largest piece the sink writ
 // stored member never disturbs the window a block-mode stream carries.
 constexpr int kStoredPiece = 32768;
 unsigned char storedBuffer[kStoredPiece];
+
+// The next byte of source, which stays where it was; -1 at the end.
+int peek_byte(IoFile* source) {
+  const int64_t at = io_tell(source);
+  unsigned char c;
+  const bool got = io_read(source, &c, 1) == 1;
+  io_seek(source, at, 0);
+  return got ? c : -1;
+}
 
 // crcSlices[0] is the classic byte table; slice k advances a byte that lies k
 // positions further on, so eight bytes are folded in per step.
@@ -77,8 +88,10 @@ void report_named(int message, const PathName* name, const IoFile* file) {
 }
 
 // Prints the short percentage and moves the cursor back over it, so the next
-// figure overwrites it; restarts the progress clock.
+// figure overwrites it; restarts the progress clock. Only a live console gets
+// figures: redirected output receives each action line once, finished.
 void show_progress(uint32_t part) {
+  if (!console_live()) return;
   char figure[16];
   format_percent(transfer.expectedTotal, part, figure, false);
   print_text(figure);
@@ -186,7 +199,7 @@ uint32_t check_region(IoFile* source, int64_t count) {
   unsigned char piece[kRegionStep];
   transfer.checkRegister = 0xFFFFFFFFu;
   if (transfer.textMode) {
-    // Carriage returns are skipped and do not count towards count.
+    // The carriage returns of CR LF are skipped and do not count towards count.
     bool atEnd = false;
     while (count > 0 && !atEnd) {
       int placed = 0;
@@ -196,7 +209,8 @@ uint32_t check_region(IoFile* source, int64_t count) {
           atEnd = true;
           break;
         }
-        if (c != '\r') piece[placed++] = static_cast<unsigned char>(c);
+        if (c == '\r' && peek_byte(source) == '\n') continue;
+        piece[placed++] = static_cast<unsigned char>(c);
       }
       transfer.checkUpdate(piece, placed);
       count -= placed;
@@ -213,11 +227,18 @@ uint32_t check_region(IoFile* source, int64_t count) {
   return transfer.checkRegister;
 }
 
-int drop_carriage_returns(unsigned char* bytes, int count) {
+int drop_carriage_returns(unsigned char* bytes, int count, int next) {
   int placed = 0;
-  for (int i = 0; i < count; i++)
-    if (bytes[i] != '\r') bytes[placed++] = bytes[i];
+  for (int i = 0; i < count; i++) {
+    const int following = i + 1 < count ? bytes[i + 1] : next;
+    if (bytes[i] != '\r' || following != '\n') bytes[placed++] = bytes[i];
+  }
   return placed;
+}
+
+int byte_after_piece(IoFile* source, const unsigned char* piece, int count, int64_t left) {
+  if (count <= 0 || left <= 0 || piece[count - 1] != '\r') return -1;
+  return peek_byte(source);
 }
 
 void copy_stored(uint32_t size) {
@@ -244,7 +265,10 @@ int read_member_input(void* buffer, int wanted) {
     transfer.inputRemaining -= got;
     int placed = got;
     if (transfer.inputChecked) {
-      if (transfer.textMode) placed = drop_carriage_returns(bytes, got);
+      if (transfer.textMode) {
+        placed = drop_carriage_returns(bytes, got,
+                                       byte_after_piece(transfer.input, bytes, got, transfer.inputRemaining));
+      }
       transfer.checkUpdate(bytes, placed);
       transfer.inputCount += static_cast<uint32_t>(placed);
       if (transfer.inputCount != 0 && progress_ticks() > 8) show_progress(transfer.inputCount);
@@ -261,7 +285,9 @@ int output_sink(const unsigned char* buffer, int from, int to) {
       // Text members hold LF line ends, which are this platform's own: they
       // are written as they are.
       int piece = to - pos < kOutputPiece ? to - pos : kOutputPiece;
-      bool failed = io_write(transfer.output, buffer + pos, piece) != piece;
+      // Standard output on a terminal is written at once (through the pager
+      // when it is on); everything else through the file object.
+      bool failed = io_console_write(transfer.output, buffer + pos, piece) != piece;
       if (failed || (transfer.output->flags & IO_WRITE_ERROR)) {
         report_named(MSG_WRITE_ERROR, transfer.writeTargetName, transfer.output);
         return 1;
@@ -294,9 +320,15 @@ void transfer_announce(const PathName* displayName, const PathName* outputName) 
   if (!displayName) return;
   print_action(*displayName, transfer.output ? ActionKind::Extract : ActionKind::Test);
   if (outputName) {
+    // The output is named when it is not what the action line shows already
+    // (the full path with paths kept, the name part otherwise).
     char shown[PATH_MAX_TEXT];
     char target[PATH_MAX_TEXT];
-    displayName->full_path(shown);
+    if (platformSettings.pathMode) {
+      displayName->full_path(shown);
+    } else {
+      snprintf(shown, sizeof shown, "%s", displayName->name);
+    }
     outputName->full_path(target);
     if (strcmp(shown, target) != 0) {
       print_text(message_text(MSG_TO));

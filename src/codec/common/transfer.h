@@ -88,7 +88,7 @@ void copy_bytes_with_check(IoFile* source, IoFile* target, int64_t count, int up
 // *value to the finished CRC-32 (or sum) of exactly those bytes; answers bytes read.
 int read_with_check(IoFile* source, void* buffer, int count, uint32_t* value);
 // Restarts the register and runs the check over the next count bytes of the
-// source (in text mode carriage returns are skipped and not counted);
+// source (in text mode the carriage returns of CR LF are skipped and not counted);
 // answers the register, not complemented.
 uint32_t check_region(IoFile* source, int64_t count);
 
@@ -97,19 +97,30 @@ uint32_t check_region(IoFile* source, int64_t count);
 // early at end of input or on a write failure.
 void copy_stored(uint32_t size);
 
-// Removes the carriage returns of bytes[0, count) in place, as text members
-// are stored; answers the bytes left.
-int drop_carriage_returns(unsigned char* bytes, int count);
+// Removes the carriage return of every CR LF in bytes[0, count) in place, as
+// text members are stored; a lone carriage return stays. next is the byte
+// after the piece (-1 for none), which decides for a carriage return at its
+// end. Answers the bytes left.
+int drop_carriage_returns(unsigned char* bytes, int count, int next);
+// The byte after a piece just read from source, for drop_carriage_returns:
+// looked at only when the piece ends in a carriage return and left (bytes of
+// the member still to come) is positive; -1 otherwise. The position stays.
+int byte_after_piece(IoFile* source, const unsigned char* piece, int count, int64_t left);
 
 // ---- the member reader (source of every compressor) ----
 // Places up to `wanted` bytes from transfer.input into buffer; answers the number
 // placed, 0 only when the source gave nothing although budget remained (end of
 // file), or -1 when transfer.inputRemaining is exhausted. While transfer.inputChecked is set,
-// carriage returns are dropped in text mode, the check value is updated and
+// the carriage returns of CR LF are dropped in text mode, the check value is updated and
 // progress is shown.
 int read_member_input(void* buffer, int wanted);
 
 // ---- the output sink (way out of every decoder) ----
+// Results of a member decoder.
+constexpr int UNPACK_DONE = 0;
+constexpr int UNPACK_CORRUPT = 1;       // damaged data, reported by the decoder
+constexpr int UNPACK_WRITE_FAILED = 2;  // the output sink failed and reported it
+
 // Writes buffer[from, to) to transfer.output (if any) in pieces of at most 32768
 // (text members too: their LF line ends are native here), and redraws the
 // progress figure. Answers 0,

@@ -306,7 +306,7 @@ int construct(uint32_t* table, const uint32_t* symbols, const uint8_t* length, u
   table[0] = table[1] = kSpecial | kNoCode << 16;
   for (unsigned len = 1; len <= root; len++) {
     if (len > 1) memcpy(table + (1u << (len - 1)), table, sizeof(uint32_t) << (len - 1));
-    for (; k < total && length[sorted[k]] == len; k++) {
+    for (unsigned c = count[len]; c > 0; c--, k++) {
       table[code] = code_entry(symbols[sorted[k]], len);
       code = next_code(code, len);
     }

@@ -518,7 +518,10 @@ int fast_codes(const Tables& tables) {
   return result;
 }
 
-// The symbols of one block until its end code: kNextBlock, or the member's result.
+// The symbols of one block until its end code: kNextBlock, or the member's
+// result. A symbol is a literal byte, the end of the block (256), or a
+// length (257-285, with extra bits) followed by a distance code (with extra
+// bits) that copies earlier output.
 int codes(const Tables& tables) {
   for (;;) {
     if (fast_codes(tables) == kNextBlock) return kNextBlock;
@@ -555,6 +558,8 @@ int stored() {
   return kNextBlock;
 }
 
+// A fixed block: literal/length codes of 8 bits (0-143), 9 (144-255), 7
+// (256-279) and 8 (280-287), distance codes of 5 bits (30 and 31 unused).
 int fixed() {
   static bool built = false;
   if (!built) {
@@ -574,6 +579,10 @@ int fixed() {
   return codes(fixedTables);
 }
 
+// A dynamic block: HLIT + 257 literal/length and HDIST + 1 distance code
+// lengths, sent in a code of their own whose HCLEN + 4 three-bit lengths come
+// in a fixed order; 16 repeats the previous length 3-6 times, 17 gives 3-10
+// zeros, 18 gives 11-138 zeros.
 int dynamic() {
   static const uint8_t order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
   // Up to 288 literal and 32 distance codes are tolerated, as other decoders do.
@@ -627,6 +636,7 @@ int dynamic() {
 
 }  // namespace
 
+// Blocks, each a final bit and a two-bit type, until the final one.
 int inflate_member(IoFile* input, uint32_t packed, uint32_t size) {
   static bool described = false;
   if (!described) describe_symbols(), described = true;

@@ -39,6 +39,16 @@ int seek_entry_magic(IoFile* f, int64_t from) {
 
 void clear_entry(EntryInfo& entry) { entry = EntryInfo{}; }
 
+NameProblem stored_name_problem(const char* text) {
+  if (strchr(text, '\n')) return NAME_LINE_END;
+  return path_leads_outside(text) ? NAME_OUTSIDE : NAME_FINE;
+}
+
+void take_member_name(EntryInfo& entry, const char* text) {
+  entry.name.assign_stored(text);
+  entry.nameProblem = stored_name_problem(text);
+}
+
 int refuse_build_header(unsigned char*, int, EntryInfo*) { fatal_error(message_text(MSG_ONLY_OWN_WRITABLE)); }
 
 void refuse_write_global(ArchiveFile*, const char*, int) { fatal_error(message_text(MSG_ONLY_OWN_WRITABLE)); }

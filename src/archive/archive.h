@@ -21,6 +21,14 @@ enum ArchiveKind : int {
   Detect = 7,  // chosen by content at open
 };
 
+// What a reader found wrong with a stored name that the member's path no
+// longer shows; extraction refuses such members.
+enum NameProblem : uint8_t {
+  NAME_FINE = 0,
+  NAME_OUTSIDE = 1,   // absolute or climbing as stored (path_leads_outside), whatever its canonical form
+  NAME_LINE_END = 2,  // holds a line end, where a path here would be cut
+};
+
 // The current member, in one shape for every format.
 struct EntryInfo {
   uint32_t magic = 0;                   // entry magic of the own format; 0 for other formats
@@ -42,6 +50,7 @@ struct EntryInfo {
   int64_t mtime = 0;                    // modification time, seconds since 1970, when mode is carried
   uint32_t host = 0;                    // host system code
   PathName name{""};                    // the member's path
+  NameProblem nameProblem = NAME_FINE;  // what the stored name had that the path does not show
   char linkTarget[PATH_MAX_TEXT] = {};  // zero-terminated link target or long-name work area
   char commentText[256] = {};           // zero-terminated member comment
 };
@@ -172,6 +181,11 @@ struct ArchiveFile {
 
 // Resets every field of entry (the name becomes empty).
 void clear_entry(EntryInfo& entry);
+
+// What is wrong with a member name as an archive stores it.
+NameProblem stored_name_problem(const char* text);
+// Gives entry the name an archive stores (in its stored form) and its problem.
+void take_member_name(EntryInfo& entry, const char* text);
 
 // Installs the operations of format and makes its checksum the current
 // transfer.checkUpdate. Answers 0; -1 (after a counted error) for a format whose

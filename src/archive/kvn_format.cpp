@@ -131,7 +131,7 @@ int read_optional_blocks(const unsigned char* body, int pos, int length, EntryIn
       memcpy(e.linkTarget, block, size_t(m));
       e.linkTarget[m] = '\0';
       if (e.linkTarget[0] != '\0') {  // an empty block keeps the body's name
-        e.name.assign_stored(e.linkTarget);
+        take_member_name(e, e.linkTarget);
         e.nameLength = uint16_t(strlen(e.linkTarget));
       }
       e.linkTarget[0] = '\0';
@@ -281,7 +281,7 @@ int read_entry_header(ArchiveFile* archive) {
   if (nameEnd == nullptr) return kBadField;
   int nameBytes = int(nameEnd - (body + 8)) + 1;  // with its zero
   if (nameBytes >= KVN_MAX_NAME) return kBadField;
-  e.name.assign_stored(reinterpret_cast<const char*>(body + 8));
+  take_member_name(e, reinterpret_cast<const char*>(body + 8));
   e.nameLength = uint16_t(nameBytes - 1);
   int pos = 8 + nameBytes;
 

@@ -17,6 +17,7 @@
 
 namespace {
 
+const char* const kNotHere = "%: names no file below the current directory, not freshened";
 
 // The archive to be written anew; null after a counted error, also when
 // opening it found damage (such an archive is never rewritten). Volumes of a
@@ -140,8 +141,12 @@ void fresh_members() {
   bool failed = false;
   while (!failed && (r = next_old_member(old, target)) == 1) {
     int written = 0;
-    if (spec_matches(driverState.fileSpecs, old->entry.name) && file_is_newer(old->entry) &&
-        confirm(&old->entry.name, CONFIRM_FRESH)) {
+    const bool selected = spec_matches(driverState.fileSpecs, old->entry.name);
+    // A member whose stored path leads out of the current directory (or was
+    // cut at a line end) stands for no file here: none is read, none deleted.
+    const bool foreign = selected && (!member_path_safe(old->entry) || old->entry.nameProblem == NAME_LINE_END);
+    if (foreign) report_error_path(kNotHere, old->entry.name);
+    if (selected && !foreign && file_is_newer(old->entry) && confirm(&old->entry.name, CONFIRM_FRESH)) {
       PathName file(old->entry.name);
       VolumeSpace space;
       written = add_one_file(file, old, target, &space, 1);

@@ -27,6 +27,9 @@ namespace {
 
 
 const char* const kUnsafePath = "%: path leads outside the output directory, not extracted";
+const char* const kLineEndInName = "%: name holds a line end, not extracted";
+const char* const kNoName = "member without a file name, not extracted";
+const char* const kPieceGap = "%: piece does not continue the file, not extracted";
 const char* const kLinkOnTheWay = "%: path leads through a symbolic link, not extracted";
 const char* const kCannotSetOwner = "%: cannot set owner";
 const char* const kArchiveItself = "%: is the archive being read, not overwritten";
@@ -85,21 +88,6 @@ PathName& read_source() {
   return name;
 }
 
-// Stored paths that would leave the output directory: absolute ones and
-// those with a component of two or more dots alone (the canonical form drops
-// the final dot of a directory, so "..." becomes "..").
-bool is_unsafe_path(const char* text) {
-  if (text[0] == '/' || text[0] == '\\') return true;
-  for (const char* part = text; *part;) {
-    const char* end = strchr(part, '/');
-    size_t length = end ? static_cast<size_t>(end - part) : strlen(part);
-    if (length >= 2 && strspn(part, ".") >= length) return true;
-    if (!end) break;
-    part = end + 1;
-  }
-  return false;
-}
-
 // Decodes a member only to keep a block-mode stream in step: no output,
 // no action line, no result.
 void decode_quietly(ArchiveFile* archive) { archive->extract(archive, nullptr, nullptr, nullptr); }
@@ -108,7 +96,9 @@ void decode_quietly(ArchiveFile* archive) { archive->extract(archive, nullptr, n
 // for it: "CRC error" (counted) on a mismatch, else "file OK" or "OK".
 void report_result(ArchiveFile* archive, uint32_t check, bool fileWritten, int mode, int errorsBefore) {
   if (error_count() != errorsBefore) return;
-  if (check != archive->entry.dataCrc) {
+  // A member that gave other than its size is damaged even when the bytes it
+  // did give check out (a stored member whose two sizes differ, say).
+  if (check != archive->entry.dataCrc || transfer.outputCount != archive->entry.unpackedSize) {
     report_error(message_text(MSG_CRC_ERROR));
     note_failure(archive);
     return;
@@ -140,14 +130,20 @@ bool member_relative_path(const EntryInfo& entry, char* relative) {
   return path_normalize(relative, text, PATH_MODE_NORMAL) == 0;
 }
 
-// Whether the member's path stays inside the output directory, checked on
-// the stored path and again on the canonical form the output path is made of.
+}  // namespace
+
+// Judged on the name as stored (the reader's verdict), on the member's path
+// and on the canonical form the output path is made of: the canonical form
+// drops the final dot of a name, so "..." becomes "..".
 bool member_path_safe(const EntryInfo& entry) {
+  if (entry.nameProblem == NAME_OUTSIDE) return false;
   char stored[PATH_MAX_TEXT];
   entry.name.full_path(stored);
   char relative[PATH_MAX_TEXT];
-  return !is_unsafe_path(stored) && member_relative_path(entry, relative) && !is_unsafe_path(relative);
+  return !path_leads_outside(stored) && member_relative_path(entry, relative) && !path_leads_outside(relative);
 }
+
+namespace {
 
 // Whether a directory on the member's way below the output directory is a
 // symbolic link (the output directory itself is trusted as given).
@@ -231,7 +227,7 @@ void rename_output(PathName& output) {
   char answer[PATH_MAX_TEXT];
   read_answer_line(answer, sizeof answer - 1);
   answer[sizeof answer - 1] = '\0';
-  if (!answer[0] || strchr(answer, '/') || strchr(answer, '\\') || is_unsafe_path(answer) ||
+  if (!answer[0] || strchr(answer, '/') || strchr(answer, '\\') || path_leads_outside(answer) ||
       strcmp(answer, ".") == 0) {
     return;
   }
@@ -336,6 +332,12 @@ IoFile* create_output(const EntryInfo& entry, const PathName& output, const File
   FileStatus status{};
   const bool exists = known ? known->mode != 0 : text_lstat(path, status) == 0;
   if (known) status = *known;
+  // A later piece goes on where the earlier ones ended (or over them again):
+  // one that would leave a hole belongs to no file of this archive.
+  if (laterPiece && exists && status.is_regular() && status.size < int64_t(entry.pieceOffset)) {
+    report_error_path(kPieceGap, output);
+    return nullptr;
+  }
   if (exists && (status.is_link() || (!laterPiece && status.is_regular() && status.nlink > 1))) path_unlink(output);
   IoFile* file = io_open(path, mode);
   // A read-only file is not in the way: one the user agreed to overwrite
@@ -356,7 +358,11 @@ IoFile* create_output(const EntryInfo& entry, const PathName& output, const File
     }
     return nullptr;
   }
-  if (laterPiece) io_seek(file, static_cast<int>(entry.pieceOffset), 0);
+  if (laterPiece && io_seek(file, int64_t(entry.pieceOffset), 0) < 0) {
+    report_error_path_because(message_text(MSG_WRITE_ERROR), output, strerror(errno));
+    io_close(file);
+    return nullptr;
+  }
   return file;
 }
 
@@ -521,9 +527,18 @@ void extract_member(ArchiveFile* archive, int mode) {
 
   const bool unsafe = extracting && !member_path_safe(entry);
   if (unsafe) report_error_path(kUnsafePath, entry.name);
-  const bool throughLink = extracting && !unsafe && link_on_the_way(entry);
+  // A name cut at its line end would stand for another file.
+  const bool cutName = extracting && !unsafe && entry.nameProblem == NAME_LINE_END;
+  if (cutName) report_error_path(kLineEndInName, entry.name);
+  // A file needs a name below the output directory; "." would be the
+  // directory itself. (A refused name was reported when it was read.)
+  const char* path = entry.name.full_path();
+  const bool nameless = extracting && !entry.name.refused && !(entry.flags & ENTRY_DIRECTORY) &&
+                        (path[0] == '\0' || strcmp(path, ".") == 0);
+  if (nameless) report_error(kNoName);
+  const bool throughLink = extracting && !unsafe && !cutName && link_on_the_way(entry);
   if (throughLink) report_error_path(kLinkOnTheWay, entry.name);
-  if (!entry.name.name[0] || unsafe || throughLink || !build_output_path(entry, output)) {
+  if (!entry.name.name[0] || unsafe || cutName || nameless || throughLink || !build_output_path(entry, output)) {
     if (mode != MEMBER_SELECTED) decode_quietly(archive);
     return;
   }

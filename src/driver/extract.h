@@ -20,6 +20,11 @@ void extract_selected(ArchiveFile* archive, PathName& name, void* context);
 // One member of archive with the mode of extract_selected.
 void extract_member(ArchiveFile* archive, int mode);
 
+// Whether the member's path stays inside the output (or current) directory:
+// neither its name as stored, nor its path, nor the output path made of it
+// leads outside (path_leads_outside).
+bool member_path_safe(const EntryInfo& entry);
+
 // The output path of a member: its stored path when paths are kept, else its
 // name part, under the output directory when there is one. False (reported)
 // when the result does not fit a path.

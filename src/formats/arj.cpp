@@ -61,11 +61,12 @@ int read_header(IoFile* f, Header& h) {
   }
 }
 
-// A zero-ended text of the basic header from at, cut to 255 bytes; at moves past it.
-void take_text(const Header& h, int& at, char* out) {
+// A zero-ended text of the basic header from at, cut to limit bytes (out
+// holds limit + 1); at moves past it.
+void take_text(const Header& h, int& at, char* out, int limit) {
   int n = 0;
   while (at < h.size && h.basic[at] != 0) {
-    if (n < 255) out[n++] = char(h.basic[at]);
+    if (n < limit) out[n++] = char(h.basic[at]);
     at++;
   }
   out[n] = '\0';
@@ -144,13 +145,18 @@ int arj_next(ArchiveFile* archive) {
     if (arjFlags & kVolume) archive->globalFlags |= GLOBAL_MULTIVOLUME;
   }
   int at = first;
-  char name[256];
-  take_text(h, at, name);
+  // One byte more than a path holds: a longer name is refused, never cut.
+  char name[PATH_MAX_TEXT + 1];
+  take_text(h, at, name, PATH_MAX_TEXT);
   char normal[PATH_MAX_TEXT];
-  if (path_normalize(normal, name, e.host) != 0) normal[0] = '\0';
-  e.name.assign(normal);
+  if (path_normalize(normal, name, e.host) == 0) {
+    e.name.assign(normal);
+  } else {
+    e.name.assign(name);  // refused with its report
+  }
+  e.nameProblem = stored_name_problem(name);
   e.nameLength = uint16_t(strlen(name));
-  take_text(h, at, e.commentText);
+  take_text(h, at, e.commentText, int(sizeof e.commentText) - 1);
   transfer.textMode = 0;
 
   archive->dataPos = io_tell(f);

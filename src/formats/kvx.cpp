@@ -60,7 +60,7 @@ int kvx_next(ArchiveFile* archive) {
   char name[kMaxName + 2];
   if (io_read(f, name, n + 1) != n + 1) return ENTRY_CUT_SHORT;
   name[n] = '\0';
-  e.name.assign_stored(name);
+  take_member_name(e, name);
   e.nameLength = uint16_t(n);
   archive->dataPos = io_tell(f);
   e.headerSize = uint16_t(archive->dataPos - archive->headerPos);

@@ -220,7 +220,7 @@ int tar_next(ArchiveFile* archive) {
     e.headerSize = TAR_BLOCK;
     e.host = kHostUnix;
     e.methodCode = 0;
-    e.name.assign_stored(name.c_str());
+    take_member_name(e, name.c_str());
     e.nameLength = uint16_t(name.size() > 0xFFFF ? 0xFFFF : name.size());
     if (type == '5' || (!name.empty() && name.back() == '/')) e.flags |= ENTRY_DIRECTORY;
     // The mode with the type of the member, as a Unix host gives it.

@@ -127,7 +127,7 @@ int zip_next(ArchiveFile* archive) {
   e.host = 0;
   e.mode = 0644;
   e.nameLength = uint16_t(nameLength);
-  e.name.assign_stored(name);
+  take_member_name(e, name);
   if (nameLength > 0 && name[nameLength - 1] == '/') e.flags |= ENTRY_DIRECTORY;
   archive->dataPos = io_tell(f);
   archive->nextPos = archive->dataPos + e.packedSize;

@@ -83,6 +83,21 @@ const char* stored_part(const char* text) {
 // The one place that words the refusal of an overlong path text.
 void report_name_too_long(const char* text) { report_error_with("name is too long: %", text); }
 
+bool path_leads_outside(const char* text) {
+  const auto separator = [](char c) { return c == '/' || c == '\\'; };
+  if (separator(text[0])) return true;
+  const bool letter = (text[0] >= 'a' && text[0] <= 'z') || (text[0] >= 'A' && text[0] <= 'Z');
+  if (letter && text[1] == ':') return true;
+  for (const char* part = text; *part;) {
+    size_t length = 0;
+    while (part[length] && !separator(part[length])) ++length;
+    if (length >= 2 && strspn(part, ".") >= length) return true;
+    if (!part[length]) break;
+    part += length + 1;
+  }
+  return false;
+}
+
 int path_normalize(char* dst, const char* src, int mode) {
   if (!src) src = "";
   size_t length = strlen(src);

@@ -56,3 +56,8 @@ const char* path_join(const char* dir, const char* name);
 const char* dir_intern(const char* text);
 // Reports a path text refused for its length as a counted error.
 void report_name_too_long(const char* text);
+// Whether a path text, taken from outside (a stored member name, a typed
+// name), would lead out of the directory it is meant for: absolute (a leading
+// '/' or '\\', or a drive "x:"), or with a component of two or more dots
+// alone; '/' and '\\' both separate components.
+bool path_leads_outside(const char* text);

@@ -72,6 +72,52 @@ TEST_P(EndingSignal, DuringExtractionLeavesNoPartialFile) {
 INSTANTIATE_TEST_SUITE_P(Signals, EndingSignal, ::testing::Values(SIGINT, SIGTERM, SIGHUP, SIGQUIT),
                          [](const ::testing::TestParamInfo<int>& info) { return std::string(strsignal(info.param)).substr(0, 4) + std::to_string(info.param); });
 
+struct InterruptCase {
+  const char* what;
+  Names switches;
+  const char* archive;   // "arc" is there before; another name is a new archive
+};
+
+class InterruptedMove : public ::testing::TestWithParam<InterruptCase> {};
+
+void PrintTo(const InterruptCase& c, std::ostream* os) { *os << c.what; }
+
+// Interrupted while a large file is being packed by a coder that writes
+// straight to the archive, into a block-mode archive or into volumes: what
+// was there stays, nothing half-written is left, the file is not moved.
+TEST_P(InterruptedMove, LeavesWhatWasThere) {
+  const InterruptCase& c = GetParam();
+  Sandbox box;
+  box.write_file("small.txt", "small");
+  ASSERT_EQ(box.run({"a", "-len", "arc", "small.txt"}).status, 0);
+  const std::string before = box.read_file("arc.kvn");
+  ASSERT_TRUE(make_big(box, "big"));
+  box.signal_number = SIGINT;
+  box.signal_when = [&box] { return has_temp_file(box); };
+  Names args = {"m", "-len"};
+  args.insert(args.end(), c.switches.begin(), c.switches.end());
+  args.push_back(c.archive);
+  args.push_back("big");
+  RunResult r = box.run(args, "", 120);
+  EXPECT_EQ(r.status, 1) << c.what << r.err;
+  EXPECT_TRUE(contains(r.err, "Interrupted")) << c.what << r.err;
+  EXPECT_EQ(box.read_file("arc.kvn"), before) << c.what;
+  EXPECT_FALSE(has_temp_file(box)) << c.what;
+  EXPECT_TRUE(box.exists("big")) << c.what;
+  if (std::string(c.archive) != "arc") {
+    EXPECT_FALSE(box.exists(std::string(c.archive) + ".kvn")) << c.what;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, InterruptedMove,
+    ::testing::Values(InterruptCase{"the high method", {"-++"}, "arc"},
+                      InterruptCase{"method five", {"-5"}, "arc"},
+                      InterruptCase{"block mode", {"-b"}, "blk"},
+                      InterruptCase{"block mode with the high method", {"-b", "-++"}, "blk"},
+                      InterruptCase{"block mode with method five", {"-b", "-5"}, "blk"},
+                      InterruptCase{"volumes", {"-v1000k"}, "vol"}));
+
 // A file-size limit makes writes fail as a full disk would; kvx says why.
 TEST(FullDisk, FileSizeLimitIsAWriteErrorWithItsReason) {
   Sandbox box;
@@ -94,6 +140,29 @@ TEST(FullDisk, FileSizeLimitIsAWriteErrorWithItsReason) {
   EXPECT_TRUE(contains(x.err, "out/new.bin: write error: File too large")) << x.err;
   EXPECT_FALSE(box.exists("out/new.bin"));
   EXPECT_EQ(box.read_file("out/old.bin"), e2e::noise(20000, 1));
+}
+
+// In block mode each member is decoded from the stream of those before it:
+// one that cannot be written does not take the later ones with it.
+TEST(FullDisk, BlockModeMembersAfterAFailedOneStillComeOut) {
+  for (const Names& switches : {Names{"-b"}, Names{"-b", "-++"}, Names{"-b", "-5"}}) {
+    Sandbox box;
+    box.write_file("a_small.txt", e2e::prose(3000, "first "));
+    box.write_file("b_large.txt", e2e::prose(200000, "large "));
+    box.write_file("c_small.txt", e2e::prose(5000, "last "));
+    Names add = {"a", "-len"};
+    add.insert(add.end(), switches.begin(), switches.end());
+    add.insert(add.end(), {"arc", "a_small.txt", "b_large.txt", "c_small.txt"});
+    ASSERT_EQ(box.run(add).status, 0) << switches.back();
+    box.file_size_limit = 100000;
+    RunResult x = box.run({"x", "-len", "arc", "out/"});
+    EXPECT_NE(x.status, 0) << switches.back();
+    EXPECT_TRUE(contains(x.err, "out/b_large.txt: write error: File too large")) << x.err;
+    EXPECT_FALSE(contains(x.err, "CRC error")) << switches.back() << x.err;
+    EXPECT_FALSE(box.exists("out/b_large.txt")) << switches.back();
+    EXPECT_EQ(box.read_file("out/a_small.txt"), box.read_file("a_small.txt")) << switches.back();
+    EXPECT_EQ(box.read_file("out/c_small.txt"), box.read_file("c_small.txt")) << switches.back();
+  }
 }
 
 // ---- names that match nothing ----

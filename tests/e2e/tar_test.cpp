@@ -13,6 +13,7 @@
 
 #include "e2e/craft.h"
 #include "e2e/e2e.h"
+#include "e2e/foreign_archives.h"
 #include "e2e/kvn_members.h"
 
 namespace {
@@ -162,40 +163,6 @@ TEST(TarDetection, MovingOutOfATarIsRefused) {
 
 // ---- damaged archives ----
 
-// The header with its checksum field filled in for its other bytes.
-std::string with_checksum(std::string h) {
-  h.replace(148, 8, "        ");
-  unsigned sum = 0;
-  for (unsigned char c : h) sum += c;
-  char number[16];
-  snprintf(number, sizeof number, "%06o", sum);
-  h.replace(148, 7, std::string(number) + '\0');
-  return h;
-}
-
-// A TAR header of a regular file (or of the given type) with a valid checksum.
-std::string tar_header(const std::string& name, size_t size, char type = '0') {
-  std::string h(512, '\0');
-  h.replace(0, name.size() < 100 ? name.size() : 100, name.substr(0, 100));
-  char number[16];
-  snprintf(number, sizeof number, "%07o", 0644);
-  h.replace(100, 7, number);
-  snprintf(number, sizeof number, "%011zo", size);
-  h.replace(124, 11, number);
-  snprintf(number, sizeof number, "%011o", 1041411900);
-  h.replace(136, 11, number);
-  h[156] = type;
-  h.replace(257, 6, std::string("ustar\0", 6));
-  h.replace(263, 2, "00");
-  return with_checksum(h);
-}
-
-std::string tar_member(const std::string& name, const std::string& data, char type = '0') {
-  std::string padded = data;
-  padded.resize((data.size() + 511) / 512 * 512, '\0');
-  return tar_header(name, data.size(), type) + padded;
-}
-
 struct DamageCase {
   const char* what;
   std::string (*make)();
@@ -223,39 +190,39 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         DamageCase{"a checksum that does not hold",
                    [] {
-                     std::string bad = tar_member("evil", "evil");
+                     std::string bad = tar::member("evil", "evil");
                      bad[0] = 'E';
-                     return tar_member("good.txt", "good") + bad + std::string(1024, '\0');
+                     return tar::member("good.txt", "good") + bad + std::string(1024, '\0');
                    },
                    "bad.tar: header CRC error at offset 1024"},
         DamageCase{"a type this reader does not know",
-                   [] { return tar_member("good.txt", "good") + tar_member("evil", "evil", 'V') + std::string(1024, '\0'); },
+                   [] { return tar::member("good.txt", "good") + tar::member("evil", "evil", 'V') + std::string(1024, '\0'); },
                    "bad.tar: bad header format at offset 1024"},
         DamageCase{"data past the end of the file",
-                   [] { return tar_member("good.txt", "good") + tar_header("evil", 100000); },
+                   [] { return tar::member("good.txt", "good") + tar::header("evil", 100000); },
                    "member data past the end of the archive"},
         DamageCase{"a header cut short",
-                   [] { return tar_member("good.txt", "good") + tar_header("evil", 4).substr(0, 300); },
+                   [] { return tar::member("good.txt", "good") + tar::header("evil", 4).substr(0, 300); },
                    "bad.tar: bad header format at offset 1024"},
         DamageCase{"a long name too large to be one",
                    [] {
-                     return tar_member("good.txt", "good") + tar_header("././@LongLink", 5 << 20, 'L') +
+                     return tar::member("good.txt", "good") + tar::header("././@LongLink", 5 << 20, 'L') +
                             std::string(1024, '\0');
                    },
                    "bad.tar: bad header format at offset 1024"},
         DamageCase{"a name leading out of the output directory",
-                   [] { return tar_member("good.txt", "good") + tar_member("../evil", "evil") + std::string(1024, '\0'); },
+                   [] { return tar::member("good.txt", "good") + tar::member("../evil", "evil") + std::string(1024, '\0'); },
                    "../evil: path leads outside the output directory"}));
 
 // A size in base-256 form and a pax size and path apply as written.
 TEST(TarFields, Base256SizeAndPaxRecords) {
   Sandbox box;
-  std::string big = tar_header("sized.txt", 0);
+  std::string big = tar::header("sized.txt", 0);
   big.replace(124, 12, std::string("\x80\0\0\0\0\0\0\0\0\0\0\x05", 12));
-  big = with_checksum(big);
+  big = tar::with_checksum(big);
   std::string records = "26 path=from/pax/name.txt\n";
-  std::string archive = big + std::string("sized") + std::string(507, '\0') + tar_member("PaxHeader", records, 'x') +
-                        tar_member("short.txt", "pax member") + std::string(1024, '\0');
+  std::string archive = big + std::string("sized") + std::string(507, '\0') + tar::member("PaxHeader", records, 'x') +
+                        tar::member("short.txt", "pax member") + std::string(1024, '\0');
   box.write_file("f.tar", archive);
   RunResult x = box.run({"x", "-len", "f.tar", "out/"});
   EXPECT_EQ(x.status, 0) << x.err;

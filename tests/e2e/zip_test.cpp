@@ -16,6 +16,7 @@
 #include "codec/common/transfer.h"
 #include "e2e/craft.h"
 #include "e2e/e2e.h"
+#include "e2e/foreign_archives.h"
 #include "e2e/kvn_members.h"
 
 namespace {
@@ -161,21 +162,6 @@ INSTANTIATE_TEST_SUITE_P(Levels, CorpusByZip, ::testing::Values(0, 1, 2, 3, 4, 5
 
 // ---- crafted members ----
 
-std::string le(uint32_t v, int count) {
-  std::string s;
-  for (int i = 0; i < count; i++) s += char((v >> (8 * i)) & 0xFF);
-  return s;
-}
-
-// A ZIP of one member whose data is the given bytes, with the check value and
-// size of what it should decode to.
-std::string zip_of(const std::string& name, const std::string& data, int method, const std::string& plain,
-                   unsigned flags = 0) {
-  return std::string("PK\3\4", 4) + le(20, 2) + le(flags, 2) + le(uint32_t(method), 2) + le(0x2E2148A0, 4) +
-         le(crc32_of(plain.data(), plain.size()), 4) + le(uint32_t(data.size()), 4) + le(uint32_t(plain.size()), 4) +
-         le(uint32_t(name.size()), 2) + le(0, 2) + name + data;
-}
-
 struct StreamCase {
   const char* what;
   std::string stream;  // the Deflate data
@@ -190,7 +176,7 @@ void PrintTo(const StreamCase& c, std::ostream* os) { *os << c.what; }
 TEST_P(CraftedDeflate, DecodesOrIsReported) {
   const StreamCase& c = GetParam();
   Sandbox box;
-  box.write_file("c.zip", zip_of("m.bin", c.stream, 8, c.plain) + zip_of("after.txt", "after", 0, "after"));
+  box.write_file("c.zip", zip::member("m.bin", c.stream, 8, c.plain) + zip::member("after.txt", "after", 0, "after"));
   RunResult x = box.run({"x", "-len", "-y", "c.zip", "out/"}, "", 20);
   EXPECT_EQ(x.status == 0, c.good) << c.what << x.err;
   EXPECT_LT(x.status, 100) << c.what;
@@ -225,7 +211,7 @@ TEST(CraftedDeflate, AStreamCutAtEveryByteNeverHangs) {
   for (size_t cut = 0; cut < packed; cut += 7) {
     std::string damaged = whole;
     // The member's data ends early: the sizes say so, the bytes after it go.
-    damaged.replace(18, 4, le(uint32_t(cut), 4));
+    damaged.replace(18, 4, foreign::le(uint32_t(cut), 4));
     damaged = damaged.substr(0, data + cut);
     box.write_file("cut.zip", damaged);
     RunResult t = box.run({"t", "-len", "cut.zip"}, "", 20);
@@ -236,7 +222,7 @@ TEST(CraftedDeflate, AStreamCutAtEveryByteNeverHangs) {
 
 TEST(ZipMembers, EncryptedMembersAreNotDecoded) {
   Sandbox box;
-  box.write_file("e.zip", zip_of("secret.txt", "garbage!", 0, "garbage!", 1) + zip_of("open.txt", "open", 0, "open"));
+  box.write_file("e.zip", zip::member("secret.txt", "garbage!", 0, "garbage!", 1) + zip::member("open.txt", "open", 0, "open"));
   RunResult x = box.run({"x", "-len", "-y", "e.zip", "out/"});
   EXPECT_NE(x.status, 0);
   EXPECT_TRUE(contains(x.err, "secret.txt: encrypted member, not extracted")) << x.err;

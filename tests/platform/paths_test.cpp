@@ -97,6 +97,21 @@ TEST(PathNormalize, RefusesTooLongText) {
   EXPECT_EQ(path_normalize_dup(too_long.c_str()), nullptr);
 }
 
+// Names from archives and answers are judged as given, before any canonical
+// form could hide a way up ("a/.." becomes "a/." there).
+TEST(PathLeadsOutside, AbsoluteAndClimbingTexts) {
+  const struct {
+    const char* text;
+    bool outside;
+  } cases[] = {
+      {"a/b.txt", false},   {"...x", false},      {"a..b/c", false},  {".hidden", false}, {"./a", false},
+      {"/etc/passwd", true}, {"\\etc", true},     {"//srv/x", true},  {"c:/x", true},     {"C:x", true},
+      {"..", true},          {"a/../../x", true},  {"a\\..\\x", true}, {".../x", true},    {"a/..", true},
+      {"", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(path_leads_outside(c.text), c.outside) << c.text;
+}
+
 TEST(PathName, Splitting) {
   struct Case {
     const char* text;

@@ -47,6 +47,7 @@ struct Entry {
   uint32_t uid = 0;
   uint32_t gid = 0;
   std::string linkTarget;     // then the link target
+  std::string longName;       // the extension block of hosts 3 and 5: a name replacing the body's
 };
 
 // An entry header around any body, with its length and a valid header CRC.
@@ -61,7 +62,9 @@ inline std::string header(const Entry& e) {
   if (e.flags & ENTRY_PIECE) body += be(e.pieceOffset, 4);
   body += be(e.unpacked, 4) + be(e.packed, 4) + be(e.crc, 4);
   if (e.flags & ENTRY_COMMENT) body += be(uint32_t(e.comment.size()), 2) + e.comment;
-  if (e.flags & ENTRY_EXTENSION) {
+  if ((e.flags & ENTRY_EXTENSION) && (e.host == 3 || e.host == 5)) {
+    body += be(uint32_t(e.longName.size()), 2) + e.longName;
+  } else if (e.flags & ENTRY_EXTENSION) {
     body += be(uint32_t(16 + e.linkTarget.size()), 2) + be(e.unixMode, 4) + be(e.unixTime, 4) + be(e.uid, 4) +
             be(e.gid, 4);
     body += e.linkTarget;

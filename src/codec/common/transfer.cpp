@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "codec/common/settings.h"
 #include "platform/console.h"
 #include "platform/settings.h"
 
@@ -290,6 +291,12 @@ int output_sink(const unsigned char* buffer, int from, int to) {
       bool failed = io_console_write(transfer.output, buffer + pos, piece) != piece;
       if (failed || (transfer.output->flags & IO_WRITE_ERROR)) {
         report_named(MSG_WRITE_ERROR, transfer.writeTargetName, transfer.output);
+        // In block mode the members after this one are decoded from where
+        // its stream ends: its decoding goes on without output.
+        if (codecSettings.blockMode) {
+          transfer.output = nullptr;
+          break;
+        }
         return 1;
       }
       pos += piece;

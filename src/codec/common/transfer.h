@@ -124,7 +124,9 @@ constexpr int UNPACK_WRITE_FAILED = 2;  // the output sink failed and reported i
 // Writes buffer[from, to) to transfer.output (if any) in pieces of at most 32768
 // (text members too: their LF line ends are native here), and redraws the
 // progress figure. Answers 0,
-// or 1 after a write error (reported as "%: write error").
+// or 1 after a write error (reported as "%: write error"). In block mode the
+// rest of the member's output is dropped after a write error instead, and it
+// answers 0, so that decoding keeps the stream in step for the next members.
 int output_sink(const unsigned char* buffer, int from, int to);
 // output_sink over transfer.window.
 int output_window(int from, int to);

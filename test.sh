@@ -4,7 +4,7 @@
 #
 # The Debian packages the suite uses are installed when they are missing and
 # this runs as root (as in CI); otherwise they are named. Without the build
-# tools or GoogleTest nothing can run; without the peer tools (tar, arj, zip)
+# tools or GoogleTest nothing can run; without the peer tools (tar, arj, zip, unzip)
 # or groff and man, the tests that use them are skipped.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -19,6 +19,7 @@ optional=()
 command -v tar >/dev/null || optional+=(tar)
 command -v arj >/dev/null || optional+=(arj)
 command -v zip >/dev/null || optional+=(zip)
+command -v unzip >/dev/null || optional+=(unzip)
 command -v groff >/dev/null || optional+=(groff-base)
 command -v man >/dev/null || optional+=(man-db)
 

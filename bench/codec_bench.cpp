@@ -10,6 +10,8 @@
 //   kvx_codec_bench test ENGINE MEMBER         decode MEMBER without output, check the CRC
 //   kvx_codec_bench unpack ENGINE MEMBER OUTPUT  decode MEMBER into OUTPUT, check the CRC
 //   kvx_codec_bench size MEMBER                print the coded size of MEMBER
+//   kvx_codec_bench inflate GZIP               decode the Deflate stream of a gzip file with
+//                                              the ZIP reader's decoder, check CRC and size
 //
 // MEMBER is a bench-only container, not an archive: a 12-byte header (unpacked
 // size, coded size, CRC-32, each little-endian) followed by the coded stream.
@@ -21,6 +23,8 @@
 #include "codec/common/transfer.h"
 #include "codec/methods.h"
 #include "codec/pack.h"
+#include "formats/inflate.h"
+#include "gzip_stream.h"
 #include "platform/console.h"
 #include "platform/iofile.h"
 #include "platform/settings.h"
@@ -79,7 +83,8 @@ int usage() {
           "       kvx_codec_bench pack ENGINE INPUT MEMBER\n"
           "       kvx_codec_bench test ENGINE MEMBER\n"
           "       kvx_codec_bench unpack ENGINE MEMBER OUTPUT\n"
-          "       kvx_codec_bench size MEMBER\n");
+          "       kvx_codec_bench size MEMBER\n"
+          "       kvx_codec_bench inflate GZIP\n");
   return 2;
 }
 
@@ -207,6 +212,30 @@ int print_size(const char* memberName) {
   return 0;
 }
 
+// The Deflate stream of a gzip file decoded by the ZIP reader's decoder
+// without output, as `libdeflate-gunzip -t` does with the same bytes.
+int inflate_gzip(const char* name) {
+  start_run(false);
+  IoFile* file = io_open(name, IO_MODE_READ);
+  GzipStream stream;
+  if (file == nullptr || !read_gzip_stream(file, &stream)) {
+    fprintf(stderr, "%s: not a gzip file\n", name);
+    if (file != nullptr) io_close(file);
+    return 1;
+  }
+  transfer_begin(file, nullptr, stream.size);
+  const int result = inflate_member(file, static_cast<uint32_t>(stream.length), stream.size);
+  const uint32_t check = transfer_finish();
+  const uint32_t produced = transfer.outputCount;
+  io_close(file);
+  if (result != INFLATE_DONE || check != stream.crc || produced != stream.size) {
+    fprintf(stderr, "%s: decoding failed (result %d, %u of %u bytes, CRC %08X, stored %08X)\n", name, result, produced,
+            stream.size, check, stream.crc);
+    return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -215,5 +244,6 @@ int main(int argc, char** argv) {
   if (argc == 4 && strcmp(argv[1], "test") == 0) return unpack(argv[2], argv[3], nullptr);
   if (argc == 5 && strcmp(argv[1], "unpack") == 0) return unpack(argv[2], argv[3], argv[4]);
   if (argc == 3 && strcmp(argv[1], "size") == 0) return print_size(argv[2]);
+  if (argc == 3 && strcmp(argv[1], "inflate") == 0) return inflate_gzip(argv[2]);
   return usage();
 }

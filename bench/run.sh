@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The kvx benchmark: builds a Release kvx in build-bench, then times the
-# default method at every level next to gzip and arj on the corpus, and the
-# archiving commands next to zip, tar and arj on the unpacked cxx.tar tree.
+# default method at every level next to gzip and arj on the corpus (and the
+# ZIP reader's Deflate decoder next to libdeflate), and the archiving
+# commands next to zip, tar and arj on the unpacked cxx.tar tree (and kvx
+# reading the ARJ and ZIP archives of it).
 # All engines run in the same invocation, interleaved round by round, and the
 # table gives each kvx time as a ratio of the peer's. Nothing is asserted.
 #
@@ -39,11 +41,15 @@ say() { printf '%s\n' "$*" >&2; }
 # may (root), otherwise the rows that need it report "unavailable".
 need_tools() {
   local missing=() pkg tool
-  for pkg in time gzip arj zip unzip tar bzip2 xz-utils p7zip-full; do
-    tool=$pkg
-    [[ $pkg == time ]] && tool=/usr/bin/time   # not the shell keyword
-    [[ $pkg == xz-utils ]] && tool=xz
-    [[ $pkg == p7zip-full ]] && tool=7z
+  for pkg in time gzip arj zip unzip tar bzip2 xz-utils p7zip-full libdeflate-tools libdeflate-dev; do
+    case $pkg in
+      time) tool=/usr/bin/time ;;   # not the shell keyword
+      xz-utils) tool=xz ;;
+      p7zip-full) tool=7z ;;
+      libdeflate-tools) tool=libdeflate-gunzip ;;
+      libdeflate-dev) [[ -f /usr/include/libdeflate.h ]] || missing+=("$pkg"); continue ;;
+      *) tool=$pkg ;;
+    esac
     command -v "$tool" >/dev/null 2>&1 || missing+=("$pkg")
   done
   ((${#missing[@]})) || return 0
@@ -72,11 +78,14 @@ if ((BUILD_FIRST)); then
     >"$LOG" 2>&1 || { cat "$LOG" >&2; exit 1; }
   cmake --build "$BUILD" --target kvx_codec_bench -j2 >>"$LOG" 2>&1 ||
     { tail -40 "$LOG" >&2; exit 1; }
+  # Built only where libdeflate's header is (its rows are skipped otherwise).
+  cmake --build "$BUILD" --target inflate_bench -j2 >>"$LOG" 2>&1 || true
   # The command rows need the program itself; its build may fail on its own.
   cmake --build "$BUILD" --target kvx -j2 >>"$LOG" 2>&1 || say "kvx did not build (see $LOG)"
 fi
 CODEC=$BUILD/kvx_codec_bench
 KVX=$BUILD/kvx
+INFLATE=$BUILD/inflate_bench
 [[ -x $CODEC ]] || { echo "run.sh: $CODEC is missing" >&2; exit 1; }
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/kvx-bench.XXXXXX")
@@ -200,6 +209,14 @@ codec_file() {  # file name in the corpus
     add_job "$f gzip -dc -9" "" "$dir" /dev/null gzip -dc "$dir/g9.gz"
     packs+=("${JOB_OF[$f gzip -6]}" "${JOB_OF[$f gzip -9]}")
     tests+=("${JOB_OF[$f gzip -dc -6]}" "${JOB_OF[$f gzip -dc -9]}")
+    # The Deflate stream of the gzip -6 file through the ZIP reader's decoder,
+    # next to libdeflate testing the very same file.
+    add_job "$f kvx inflate" "" "$dir" /dev/null "$CODEC" inflate "$dir/g6.gz"
+    tests+=("${JOB_OF[$f kvx inflate]}")
+    if have libdeflate-gunzip; then
+      add_job "$f libdeflate -t" "" "$dir" /dev/null libdeflate-gunzip -t "$dir/g6.gz"
+      tests+=("${JOB_OF[$f libdeflate -t]}")
+    fi
   fi
   if have arj; then
     add_job "$f arj a -m1" "rm -f $(q "$dir/a1.arj")" "$dir" /dev/null arj a -m1 -y "$dir/a1.arj" "$in"
@@ -288,6 +305,43 @@ codec_table() {
   GOALS+=("$f: slowest kvx unpacking = $worst_text x gzip -dc (level $worst_level)   goal <= 0.60: $(verdict "$worst" 60)")
   GOALS+=("$f: level 0 packing = $zero_gz x gzip -6   goal <= 1.00: $(verdict "${zero_gz/./}" 100)")
   GOALS+=("$f: level 0 packing = $zero_arj x arj a -m1   goal <= 0.60: $(verdict "${zero_arj/./}" 60)")
+}
+
+# ---- Deflate decoding ----------------------------------------------------
+# The ZIP reader's decoder on the gzip -6 stream of each corpus file, next to
+# libdeflate-gunzip -t of the same file (both check the CRC-32), and, where
+# inflate_bench was built, both decoders in one process without start-up.
+inflate_table() {
+  local f dir original k r label
+  REPORT+=("" "== Deflate decoding: the gzip -6 file of each corpus file, median of $RUNS runs")
+  REPORT+=("$(printf '%-16s %-13s %8s %8s %8s %8s %9s' engine file 'ms' 'MB/s' '/ldgz-t' '/gz-dc' 'KB')")
+  for f in "${FILES[@]}"; do
+    dir=$WORK/codec-$f original=$(size_of "$CORPUS/$f")
+    for label in "kvx inflate" "libdeflate -t" "gzip -dc -6"; do
+      local job="$f $label" why
+      why=$(failure "$job")
+      if [[ -n $why ]]; then
+        REPORT+=("$(printf '%-16s %-13s unavailable: %s' "$label" "$f" "$why")")
+        continue
+      fi
+      local m; m=$(med "$job")
+      REPORT+=("$(printf '%-16s %-13s %8s %8s %8s %8s %9s' "$label" "$f" "$(ms "$m")" \
+        "$([[ -n $m ]] && echo $((original / m)) || echo -)" \
+        "$(ratio "$m" "$(med "$f libdeflate -t")")" "$(ratio "$m" "$(med "$f gzip -dc -6")")" "$(peak "$job")")")
+    done
+    r=$(ratio "$(med "$f kvx inflate")" "$(med "$f libdeflate -t")")
+    GOALS+=("$f: kvx inflate = $r x libdeflate-gunzip -t   goal <= 1.00: $(verdict "${r/./}" 100)")
+  done
+  if [[ -x $INFLATE ]]; then
+    REPORT+=("" "== Deflate decoding in one process (inflate_bench: no start-up, median of $((RUNS * 3)) passes)")
+    for f in "${FILES[@]}"; do
+      [[ -f $WORK/codec-$f/g6.gz ]] || continue
+      mapfile -t k < <("$INFLATE" "$WORK/codec-$f/g6.gz" $((RUNS * 3)) 2>&1)
+      REPORT+=("$f:" "${k[@]:1}")
+    done
+  else
+    REPORT+=("" "(inflate_bench not built: libdeflate's header is missing, Debian package libdeflate-dev)")
+  fi
 }
 
 verdict() {  # hundredths, limit in hundredths
@@ -405,12 +459,28 @@ commands_level() {
       unpacks+=("${JOB_OF[cmd kvx x arj]}")
     fi
   fi
+  # kvx reading what zip wrote, next to unzip, and libdeflate testing the
+  # same data as one gzip file (cxx.tar by gzip -6).
+  if have zip && have unzip; then
+    add_job "cmd unzip -t" "" "$out" /dev/null unzip -tq "$arcs/tree.zip"
+    tests+=("${JOB_OF[cmd unzip -t]}")
+    if [[ -x $KVX ]]; then
+      add_job "cmd kvx t zip" "" "$out" /dev/null "$KVX" t -y "$arcs/tree.zip"
+      add_job "cmd kvx x zip" "$clean" "$out" /dev/null "$KVX" x -y "$arcs/tree.zip"
+      tests+=("${JOB_OF[cmd kvx t zip]}")
+      unpacks+=("${JOB_OF[cmd kvx x zip]}")
+    fi
+  fi
+  if have libdeflate-gunzip && have gzip && gzip -6 -c "$CORPUS/cxx.tar" >"$arcs/cxx.tar.gz"; then
+    add_job "cmd libdeflate -t" "" "$out" /dev/null libdeflate-gunzip -t "$arcs/cxx.tar.gz"
+    tests+=("${JOB_OF[cmd libdeflate -t]}")
+  fi
   say "commands: packing the tree, $RUNS rounds"
   run_rounds "${packs[@]}"
   say "commands: extracting the tree, $RUNS rounds"
   run_rounds "${unpacks[@]}"
   if ((${#tests[@]})); then
-    say "commands: testing the arj archive, $RUNS rounds"
+    say "commands: testing the arj and zip archives, $RUNS rounds"
     run_rounds "${tests[@]}"
   fi
   # Each extraction must give the tree back (checked once, after the timing).
@@ -447,6 +517,32 @@ commands_level() {
   done
   local r; r=$(ratio "$(med "cmd kvx t arj")" "$(med "cmd arj t")")
   GOALS+=("tree.arj: kvx t = $r x arj t   goal <= 0.50: $(verdict "${r/./}" 50)")
+
+  # Reading the archive zip made: kvx next to unzip and to libdeflate.
+  REPORT+=("" "== zip reading: the tree archived by zip -r -6 (libdeflate: cxx.tar as one gzip -6 file), median of $RUNS runs")
+  REPORT+=("$(printf '%-24s %9s %8s %8s %8s' engine 'ms' '/unzip-t' '/ldgz-t' 'KB')")
+  for label in "kvx t zip" "unzip -t" "libdeflate -t"; do
+    job="cmd $label"
+    if [[ -n $(failure "$job") ]]; then
+      REPORT+=("$(printf '%-24s unavailable: %s' "$label" "$(failure "$job")")")
+      continue
+    fi
+    REPORT+=("$(printf '%-24s %9s %8s %8s %8s' "$label" "$(ms "$(med "$job")")" \
+      "$(ratio "$(med "$job")" "$(med "cmd unzip -t")")" "$(ratio "$(med "$job")" "$(med "cmd libdeflate -t")")" \
+      "$(peak "$job")")")
+  done
+  REPORT+=("$(printf '%-24s %9s %8s %8s %8s' engine 'extr ms' '/unzip' '' 'KB')")
+  for label in "kvx x zip" "unzip"; do
+    job="cmd $label"
+    if [[ -n $(failure "$job") ]]; then
+      REPORT+=("$(printf '%-24s unavailable: %s' "$label" "$(failure "$job")")")
+      continue
+    fi
+    REPORT+=("$(printf '%-24s %9s %8s %8s %8s' "$label" "$(ms "$(med "$job")")" \
+      "$(ratio "$(med "$job")" "$(med "cmd unzip")")" "" "$(peak "$job")")")
+  done
+  r=$(ratio "$(med "cmd kvx t zip")" "$(med "cmd unzip -t")")
+  GOALS+=("tree.zip: kvx t = $r x unzip -t   goal <= 0.60: $(verdict "${r/./}" 60)")
 }
 
 command_row() {
@@ -504,7 +600,10 @@ cd "$WORK" || exit 1
 add_job "start" "" "$WORK" /dev/null true
 run_rounds "${JOB_OF[start]}"
 want() { [[ -z $ONLY || $ONLY == "$1" ]]; }
-if want default; then for f in "${FILES[@]}"; do codec_file "$f"; done; fi
+if want default; then
+  for f in "${FILES[@]}"; do codec_file "$f"; done
+  inflate_table
+fi
 if want context; then for f in "${FILES[@]}"; do context_file "$f"; done; fi
 if want commands; then commands_level; fi
 if want tar; then tar_level; fi

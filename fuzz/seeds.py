@@ -7,6 +7,7 @@ are the member streams cut out of those archives, each behind the header its
 target reads. Run from the repository after building: fuzz/seeds.py
 """
 import os
+import random
 import shutil
 import struct
 import subprocess
@@ -19,6 +20,7 @@ CORPUS = os.path.join(ROOT, "fuzz", "corpus")
 FIXTURES = os.path.join(ROOT, "tests", "fixtures")
 KVX = os.path.join(ROOT, "build", "kvx")
 LARGEST_SEED = 40000  # bytes; larger fixtures are left out
+LARGEST_STREAM = 16000  # bytes of a Deflate stream taken as a seed
 
 WALK_REPAIR, WALK_DETECT = 0x01, 0x02
 ROUND_NARROW, ROUND_BLOCK, ROUND_MEMORY = 0x08, 0x10, 0x20
@@ -46,7 +48,7 @@ def samples():
         "crlf": text.replace(b"\n", b"\r\n")[:800],
         "binary": binary,
         "runs": b"a" * 700 + b"b" * 300 + bytes(range(256)),
-        "random": os.urandom(1500),
+        "random": random.Random(1).randbytes(1500),
     }
 
 
@@ -170,10 +172,11 @@ def inflate_seed(name, unpacked, stream):
 
 
 def peers(work):
-    for name, data in small_fixtures("zip"):
-        walk_seed("zip_walk", name, data)
+    for name, data in small_fixtures("zip", 1 << 30):
+        if len(data) <= LARGEST_SEED:
+            walk_seed("zip_walk", name, data)
         for i, (unpacked, stream) in enumerate(zip_members(data)):
-            if len(stream) <= LARGEST_SEED:
+            if len(stream) <= LARGEST_STREAM:
                 inflate_seed("%s_%d" % (name, i), unpacked, stream)
     for name, data in small_fixtures("arj", 12000):
         walk_seed("arj_walk", name, data)

@@ -75,6 +75,11 @@ uint32_t crc32_block(uint32_t reg, const void* data, size_t count);
 inline uint32_t crc32_of(const void* data, size_t count) {
   return crc32_block(0xFFFFFFFFu, data, count) ^ 0xFFFFFFFFu;
 }
+// crc32_block folds long blocks by carry-less multiplication where the
+// processor has it (the default there) and uses its tables otherwise; both
+// give the same values. Asks for folding (or for the tables alone) and
+// answers whether folding is now in use.
+bool crc32_use_folding(bool wanted);
 
 // ---- copies ----
 // Moves count bytes from source to target (null target: read and discard) in

@@ -369,6 +369,39 @@ INSTANTIATE_TEST_SUITE_P(
                   put_dynamic_symbols(w, true, 257, 1, {{18, 127}, {18, 127}, {18, 0}}), w.put(16, 0);
                 },
                 100, INFLATE_BAD_DATA, ""},
+        // The rows below leave input to spare after the code lengths, so
+        // that they are read in the quick way before they are cut short.
+        Crafted{"code-length repeats of every kind, one running on from literal into distance lengths",
+                [](LsbBitWriter& w) {
+                  // 'a' 1 bit, 256 and 257 2 bits, four distances of 2 bits.
+                  put_dynamic_symbols(w, true, 258, 4,
+                                      {{18, 97 - 11}, {1, 0}, {18, 127}, {17, 7}, {17, 7}, {2, 0}, {16, 2}});
+                  Code lit(literal_lengths({{'a', 1}, {256, 2}, {257, 2}})), dist(lengths(4, 2));
+                  for (int i = 0; i < 64; i++) lit.put(w, 'a');
+                  lit.put(w, 257), dist.put(w, 0), lit.put(w, 256);
+                },
+                100, INFLATE_DONE, std::string(67, 'a')},
+        Crafted{"a repeat of the previous length first, with input to spare",
+                [](LsbBitWriter& w) {
+                  put_dynamic_symbols(w, true, 257, 1, {{16, 0}});
+                  w.put(32, 0), w.put(32, 0);
+                },
+                100, INFLATE_BAD_DATA, ""},
+        Crafted{"a repeat running past the last length, with input to spare",
+                [](LsbBitWriter& w) {
+                  // Taken whole, it would leave a code of the end code alone, which ends the block.
+                  put_dynamic_symbols(w, true, 257, 1, {{18, 127}, {18, 107}, {1, 0}, {16, 0}});
+                  w.put(32, 0), w.put(32, 0);
+                },
+                100, INFLATE_BAD_DATA, ""},
+        Crafted{"an empty code-length code, with input to spare",
+                [](LsbBitWriter& w) {
+                  put_block_header(w, true, 2);
+                  w.put(5, 0), w.put(5, 0), w.put(4, 0);
+                  for (int i = 0; i < 4; i++) w.put(3, 0);
+                  w.put(32, 0), w.put(32, 0);
+                },
+                100, INFLATE_BAD_DATA, ""},
         Crafted{"no end code",
                 [](LsbBitWriter& w) {
                   put_dynamic(w, true, Code(literal_lengths({{'a', 1}, {'b', 1}})), Code({1}));

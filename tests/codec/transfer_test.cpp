@@ -49,19 +49,24 @@ class DataPathTest : public ::testing::Test {
   TempDir dir{"kvx-archive"};
 };
 
-// Every CRC-32 test runs with the tables alone and with folding by
-// carry-less multiplication (skipped where the processor lacks it): archives
-// made on one machine are checked on another, so both must agree bit for bit.
-class Crc32 : public testing::TestWithParam<bool> {
+// Every CRC-32 test runs each way through long blocks (the tables, and
+// folding 16 and 32 bytes at a time, skipped where the processor lacks it):
+// archives made on one machine are checked on another, so all must agree bit
+// for bit.
+class Crc32 : public testing::TestWithParam<CrcWay> {
  protected:
   void SetUp() override {
-    if (crc32_use_folding(GetParam()) != GetParam()) GTEST_SKIP() << "no carry-less multiplication here";
+    if (crc32_use(GetParam()) != GetParam()) GTEST_SKIP() << "this processor cannot fold this way";
   }
-  void TearDown() override { crc32_use_folding(true); }
+  void TearDown() override { crc32_use(CrcWay::WideFolding); }
 };
 
-INSTANTIATE_TEST_SUITE_P(Methods, Crc32, testing::Values(false, true),
-                         [](const testing::TestParamInfo<bool>& info) { return info.param ? "Folding" : "Tables"; });
+INSTANTIATE_TEST_SUITE_P(Ways, Crc32, testing::Values(CrcWay::Tables, CrcWay::Folding, CrcWay::WideFolding),
+                         [](const testing::TestParamInfo<CrcWay>& info) {
+                           return info.param == CrcWay::Tables ? "Tables"
+                                  : info.param == CrcWay::Folding ? "Folding"
+                                                                  : "WideFolding";
+                         });
 
 Bytes random_bytes(size_t n, unsigned seed) {
   std::mt19937 random(seed);
@@ -81,12 +86,12 @@ TEST_P(Crc32, KnownValues) {
   EXPECT_EQ(crc32_of(Bytes(4096, 0xFF).data(), 4096), 0xF154670Au);
 }
 
-// Every length up to 300 (the short blocks of the tables, the first lanes of
-// folding and every tail after them) at every alignment of a 16-byte load.
+// Every length up to 400 (the short blocks of the tables, the first lanes of
+// both foldings and every tail after them) at every alignment of a 32-byte load.
 TEST_P(Crc32, MatchesBitwiseReferenceOnEveryLengthAndAlignment) {
-  Bytes data = random_bytes(316, 7);
-  for (size_t start = 0; start < 16; start++)
-    for (size_t length = 0; start + length <= data.size() && length <= 300; length++) {
+  Bytes data = random_bytes(432, 7);
+  for (size_t start = 0; start < 32; start++)
+    for (size_t length = 0; start + length <= data.size() && length <= 400; length++) {
       Bytes part(data.begin() + long(start), data.begin() + long(start + length));
       ASSERT_EQ(crc32_of(part.data(), part.size()), bitwise_crc32(part)) << start << "+" << length;
     }
@@ -94,7 +99,7 @@ TEST_P(Crc32, MatchesBitwiseReferenceOnEveryLengthAndAlignment) {
 
 TEST_P(Crc32, LargeBlocksMatchTheReferenceWhateverTheirLength) {
   // 12288 bytes and more take the three lanes of the tables; folding goes
-  // 64 bytes at a time with up to 63 left over.
+  // 64 or 128 bytes at a time, then 16, with up to 15 left over.
   Bytes data = random_bytes(400003, 11);
   for (size_t length : {1023u, 1024u, 1041u, 12287u, 12288u, 12289u, 12296u, 40001u, 196608u, 196615u, 400003u}) {
     Bytes part(data.begin(), data.begin() + long(length));
@@ -118,19 +123,21 @@ TEST_P(Crc32, PiecewiseUpdatesEqualOneUpdate) {
   EXPECT_EQ(check_value(), bitwise_crc32(data));
 }
 
-TEST(Crc32Methods, FoldingGivesWhatTheTablesGive) {
-  if (!crc32_use_folding(true)) GTEST_SKIP() << "no carry-less multiplication here";
+TEST(Crc32Ways, FoldingGivesWhatTheTablesGive) {
+  if (crc32_use(CrcWay::Folding) == CrcWay::Tables) GTEST_SKIP() << "no carry-less multiplication here";
   Bytes data = random_bytes(1 << 20, 19);
   std::mt19937 random(23);
   for (int round = 0; round < 200; round++) {
     const size_t start = random() % 4096, length = random() % (data.size() - start);
     const uint32_t reg = uint32_t(random());
-    crc32_use_folding(true);
-    const uint32_t folded = crc32_block(reg, data.data() + start, length);
-    crc32_use_folding(false);
-    ASSERT_EQ(folded, crc32_block(reg, data.data() + start, length)) << start << "+" << length;
+    crc32_use(CrcWay::Tables);
+    const uint32_t expected = crc32_block(reg, data.data() + start, length);
+    for (CrcWay way : {CrcWay::Folding, CrcWay::WideFolding}) {
+      if (crc32_use(way) != way) continue;
+      ASSERT_EQ(crc32_block(reg, data.data() + start, length), expected) << start << "+" << length;
+    }
   }
-  crc32_use_folding(true);
+  crc32_use(CrcWay::WideFolding);
 }
 
 TEST(Sum16, AddsBytesAndKeepsLow16Bits) {

@@ -28,7 +28,7 @@ constexpr unsigned kMaxStep = 264;    // bytes one turn of the fast loop may pro
 
 // Root table widths: the literal/length code, the distance code, the code-length code.
 constexpr unsigned kLiteralBits = 11;
-constexpr unsigned kDistanceBits = 8;
+constexpr unsigned kDistanceBits = 9;
 constexpr unsigned kCodeLengthBits = 7;
 
 // A table entry: bits 0-5 the bits it takes in all (a length's or distance's

@@ -134,6 +134,14 @@ struct LengthSymbol {
   uint32_t extra;
 };
 
+// The start of a final dynamic block of 257 literal/length and 1 distance
+// code lengths, up to its code-length code: the given lengths in their order.
+void put_code_length_code(LsbBitWriter& w, const std::vector<int>& cl) {
+  put_block_header(w, true, 2);
+  w.put(5, 0), w.put(5, 0), w.put(4, uint32_t(cl.size() - 4));
+  for (int l : cl) w.put(3, uint32_t(l));
+}
+
 // A dynamic block header of nlen + ndist lengths sent as the given
 // code-length symbols, through a complete code-length code (4 and 5 bits).
 void put_dynamic_symbols(LsbBitWriter& w, bool last, int nlen, int ndist, const std::vector<LengthSymbol>& symbols) {
@@ -346,20 +354,10 @@ INSTANTIATE_TEST_SUITE_P(
                 },
                 100, INFLATE_BAD_DATA, ""},
         Crafted{"an over-subscribed code-length code",
-                [](LsbBitWriter& w) {
-                  put_block_header(w, true, 2);
-                  w.put(5, 0), w.put(5, 0), w.put(4, 0);
-                  for (int i = 0; i < 4; i++) w.put(3, 1);
-                  w.put(16, 0);
-                },
+                [](LsbBitWriter& w) { put_code_length_code(w, {1, 1, 1, 1}), w.put(16, 0); },
                 100, INFLATE_BAD_DATA, ""},
         Crafted{"an incomplete code-length code",
-                [](LsbBitWriter& w) {
-                  put_block_header(w, true, 2);
-                  w.put(5, 0), w.put(5, 0), w.put(4, 0);
-                  w.put(3, 2), w.put(3, 2), w.put(3, 0), w.put(3, 0);
-                  w.put(16, 0);
-                },
+                [](LsbBitWriter& w) { put_code_length_code(w, {2, 2, 0, 0}), w.put(16, 0); },
                 100, INFLATE_BAD_DATA, ""},
         Crafted{"a repeat of the previous length before any length",
                 [](LsbBitWriter& w) { put_dynamic_symbols(w, true, 257, 1, {{16, 0}}), w.put(16, 0); }, 100,
@@ -395,12 +393,7 @@ INSTANTIATE_TEST_SUITE_P(
                 },
                 100, INFLATE_BAD_DATA, ""},
         Crafted{"an empty code-length code, with input to spare",
-                [](LsbBitWriter& w) {
-                  put_block_header(w, true, 2);
-                  w.put(5, 0), w.put(5, 0), w.put(4, 0);
-                  for (int i = 0; i < 4; i++) w.put(3, 0);
-                  w.put(32, 0), w.put(32, 0);
-                },
+                [](LsbBitWriter& w) { put_code_length_code(w, {0, 0, 0, 0}), w.put(32, 0), w.put(32, 0); },
                 100, INFLATE_BAD_DATA, ""},
         Crafted{"no end code",
                 [](LsbBitWriter& w) {

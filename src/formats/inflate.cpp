@@ -28,7 +28,7 @@ constexpr unsigned kMaxStep = 264;    // bytes one turn of the fast loop may pro
 
 // Root table widths: the literal/length code, the distance code, the code-length code.
 constexpr unsigned kLiteralBits = 11;
-constexpr unsigned kDistanceBits = 8;
+constexpr unsigned kDistanceBits = 9;
 constexpr unsigned kCodeLengthBits = 7;
 
 // A table entry: bits 0-5 the bits it takes in all (a length's or distance's
@@ -261,70 +261,78 @@ void describe_symbols() {
 inline uint32_t code_entry(uint32_t symbol, unsigned length) { return symbol + length * 0x101; }
 
 // The next canonical code of length bits after reversed, both written first
-// bit lowest (0 after the last code of that length).
+// bit lowest. After the last code of a complete code the answer means
+// nothing (no code follows it).
 inline unsigned next_code(unsigned reversed, unsigned length) {
-  unsigned zeros = ~reversed & ((1u << length) - 1);
-  if (zeros == 0) return 0;
-  unsigned bit = 1u << (31 - __builtin_clz(zeros));
+  const unsigned zeros = ~reversed & ((1u << length) - 1);
+  const unsigned bit = 1u << (31 - __builtin_clz(zeros | 1));
   return (reversed & (bit - 1)) | bit;
 }
 
+// Adds the number of symbols of each code length among length[from, to) to count.
+void add_counts(unsigned* count, const uint8_t* length, unsigned from, unsigned to) {
+  for (unsigned i = from; i < to; i++) count[length[i]]++;
+}
+
 // Builds the lookup table of a canonical code from the lengths of its n
-// symbols (described by symbols): a root of root bits, longer codes in
-// subtables just large enough for them. Answers as a count of the codes
+// symbols (described by symbols) and count, the number of symbols of each
+// length (count[0]: those without a code): a root of root bits, longer codes
+// in subtables just large enough for them. Answers as a count of the codes
 // would: 0 complete (or no code at all), > 0 incomplete, < 0
 // over-subscribed (no table built); *used gets the number of codes.
-int construct(uint32_t* table, const uint32_t* symbols, const uint8_t* length, unsigned n, unsigned root, int* used) {
-  unsigned count[kMaxBits + 1] = {};
-  for (unsigned i = 0; i < n; i++) count[length[i]]++;
-  *used = int(n - count[0]);
+int construct(uint32_t* table, const uint32_t* symbols, const uint8_t* length, unsigned n, const unsigned* count,
+              unsigned root, int* used) {
+  const unsigned total = n - count[0];
+  *used = int(total);
   int left = 1;
   for (unsigned len = 1; len <= kMaxBits; len++) {
     left <<= 1;
     left -= int(count[len]);
     if (left < 0) return left;
   }
-  if (count[0] == n) left = 0;
-  // Symbols in canonical order: by length, then by symbol.
-  uint16_t offset[kMaxBits + 2];
-  uint16_t sorted[288];
+  if (total == 0) left = 0;
+  // The entries of the symbols in canonical order: by length, then by
+  // symbol. Those without a code go after them, out of the way, so that the
+  // sorting takes no branch.
+  unsigned offset[kMaxBits + 1];
+  uint32_t sorted[288];
+  offset[0] = total;
   offset[1] = 0;
-  unsigned longest = 0;
-  for (unsigned len = 1; len <= kMaxBits; len++) {
-    offset[len + 1] = uint16_t(offset[len] + count[len]);
-    if (count[len] != 0) longest = len;
-  }
-  for (unsigned i = 0; i < n; i++)
-    if (length[i] != 0) sorted[offset[length[i]]++] = uint16_t(i);
+  for (unsigned len = 1; len < kMaxBits; len++) offset[len + 1] = offset[len] + count[len];
+  for (unsigned i = 0; i < n; i++) sorted[offset[length[i]]++] = code_entry(symbols[i], length[i]);
 
   // The root, one length at a time: each code goes in once at its own bits
   // among the first 2^len entries, and before the next length that part is
   // doubled, repeating every entry for each value of the bit after it. What
   // no code covers stays "no code".
-  const unsigned total = unsigned(*used);
-  unsigned k = 0, code = 0;  // the next symbol in order, and its code written first bit lowest
+  unsigned k = 0, code = 0;  // the next entry in order, and its code written first bit lowest
   table[0] = table[1] = kSpecial | kNoCode << 16;
   for (unsigned len = 1; len <= root; len++) {
     if (len > 1) memcpy(table + (1u << (len - 1)), table, sizeof(uint32_t) << (len - 1));
-    for (unsigned c = count[len]; c > 0; c--, k++) {
-      table[code] = code_entry(symbols[sorted[k]], len);
+    for (unsigned c = count[len]; c > 0; c--) {
+      table[code] = sorted[k++];
       code = next_code(code, len);
     }
   }
-  // Longer codes: a subtable for each root prefix they share.
+  if (k == total) return left;
+  // Longer codes: a subtable for each root prefix they share, wide enough
+  // for the codes that share it, which come next in canonical order.
+  unsigned pending[kMaxBits + 1];  // codes of each length not yet placed
+  memcpy(pending, count, sizeof pending);
+  unsigned longest = kMaxBits;
+  while (count[longest] == 0) longest--;
   unsigned next = 1u << root;  // where the next subtable goes
   unsigned prefix = ~0u, subStart = 0, subWidth = 0;
   for (; k < total; k++) {
-    const unsigned symbol = sorted[k], len = length[symbol];
+    const uint32_t entry = sorted[k];
+    const unsigned len = first_bits(entry);
     const unsigned low = code & ((1u << root) - 1);
     if (low != prefix) {
-      // Wide enough for the codes that share this prefix, which come next in
-      // canonical order.
       prefix = low;
       subWidth = len - root;
       int room = 1 << subWidth;
       for (unsigned l = len; l < longest; l++) {
-        room -= int(count[l]);
+        room -= int(pending[l]);
         if (room <= 0) break;
         subWidth++;
         room <<= 1;
@@ -335,9 +343,8 @@ int construct(uint32_t* table, const uint32_t* symbols, const uint8_t* length, u
         for (unsigned i = 0; i < (1u << subWidth); i++) table[subStart + i] = kSpecial | kNoCode << 16;
       table[low] = subStart << 16 | kSubtable | subWidth << 8 | root;
     }
-    for (unsigned i = code >> root; i < (1u << subWidth); i += 1u << (len - root))
-      table[subStart + i] = code_entry(symbols[symbol], len);
-    count[len]--;
+    for (unsigned i = code >> root; i < (1u << subWidth); i += 1u << (len - root)) table[subStart + i] = entry;
+    pending[len]--;
     code = next_code(code, len);
   }
   return left;
@@ -569,14 +576,60 @@ int fixed() {
     for (; i < 256; i++) lengths[i] = 9;
     for (; i < 280; i++) lengths[i] = 7;
     for (; i < 288; i++) lengths[i] = 8;
+    unsigned count[kMaxBits + 1] = {};
+    add_counts(count, lengths, 0, 288);
     int used;
-    construct(fixedTables.literals, literalSymbols, lengths, 288, kLiteralBits, &used);
+    construct(fixedTables.literals, literalSymbols, lengths, 288, count, kLiteralBits, &used);
     pair_literals(fixedTables.literals, 8);
     for (i = 0; i < 30; i++) lengths[i] = 5;
-    construct(fixedTables.distances, distanceSymbols, lengths, 30, kDistanceBits, &used);
+    unsigned distanceCount[kMaxBits + 1] = {};
+    add_counts(distanceCount, lengths, 0, 30);
+    construct(fixedTables.distances, distanceSymbols, lengths, 30, distanceCount, kDistanceBits, &used);
     built = true;
   }
   return codes(fixedTables);
+}
+
+// The code-length symbols of a dynamic block straight from the table while
+// at least 8 bytes of input remain to refill from (a symbol and its extra
+// bits take 14 bits at most). Stops before a symbol that is no code or would
+// be refused, which the careful step then decodes with every check. Answers
+// the next index of lengths.
+unsigned fast_lengths(uint8_t* lengths, unsigned index, unsigned total) {
+  static const uint8_t kRepeatExtra[3] = {2, 3, 7}, kRepeatBase[3] = {3, 3, 11};
+  const unsigned char* in = s.in;
+  if (s.inEnd - in < 8) return index;
+  const unsigned char* const inLast = s.inEnd - 8;
+  uint64_t bb = s.bitBuffer;
+  unsigned bc = s.bitCount;
+  while (index < total) {
+    if (bc < 14) {
+      if (in > inLast) break;
+      bb |= load64(in) << bc;
+      in += (63 - bc) >> 3;
+      bc |= 56;
+    }
+    const uint32_t e = codeLengthTable[bb & low_bits(kCodeLengthBits)];
+    if (e & kSpecial) break;
+    const unsigned symbol = (e >> 16) & 0xFF, n = taken(e);
+    if (symbol < 16) {
+      lengths[index++] = uint8_t(symbol);
+      bb >>= n;
+      bc -= n;
+      continue;
+    }
+    const unsigned extra = kRepeatExtra[symbol - 16];
+    const unsigned repeat = kRepeatBase[symbol - 16] + unsigned((bb >> n) & low_bits(extra));
+    if ((symbol == 16 && index == 0) || index + repeat > total) break;
+    memset(lengths + index, symbol == 16 ? lengths[index - 1] : 0, repeat);
+    index += repeat;
+    bb >>= n + extra;
+    bc -= n + extra;
+  }
+  s.in = in;
+  s.bitBuffer = bb;
+  s.bitCount = bc;
+  return index;
 }
 
 // A dynamic block: HLIT + 257 literal/length and HDIST + 1 distance code
@@ -586,16 +639,19 @@ int fixed() {
 int dynamic() {
   static const uint8_t order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
   // Up to 288 literal and 32 distance codes are tolerated, as other decoders do.
-  unsigned nlen = bits(5) + 257;
-  unsigned ndist = bits(5) + 1;
-  unsigned ncode = bits(4) + 4;
+  const unsigned nlen = bits(5) + 257;
+  const unsigned ndist = bits(5) + 1;
+  const unsigned ncode = bits(4) + 4;
   uint8_t lengths[288 + 32] = {};
-  unsigned index = 0;
-  for (; index < ncode; index++) lengths[order[index]] = uint8_t(bits(3));
+  for (unsigned i = 0; i < ncode; i++) lengths[order[i]] = uint8_t(bits(3));
+  unsigned count[kMaxBits + 1] = {};
+  add_counts(count, lengths, 0, 19);
   int used;
-  if (construct(codeLengthTable, codeLengthSymbols, lengths, 19, kCodeLengthBits, &used) != 0) return INFLATE_BAD_DATA;  // complete only
-  index = 0;
-  while (index < nlen + ndist) {
+  if (construct(codeLengthTable, codeLengthSymbols, lengths, 19, count, kCodeLengthBits, &used) != 0)
+    return INFLATE_BAD_DATA;  // complete only
+  const unsigned total = nlen + ndist;
+  unsigned index = 0;
+  while ((index = fast_lengths(lengths, index, total)) < total) {
     Symbol sym = decode(codeLengthTable, kCodeLengthBits);
     if (sym.entry & kSpecial) return INFLATE_BAD_DATA;
     unsigned symbol = sym.value;
@@ -614,22 +670,27 @@ int dynamic() {
     } else {
       repeat = 11 + bits(7);
     }
-    if (index + repeat > nlen + ndist) return INFLATE_BAD_DATA;
+    if (index + repeat > total) return INFLATE_BAD_DATA;
     while (repeat-- > 0) lengths[index++] = len;
   }
   if (lengths[256] == 0) return INFLATE_BAD_DATA;  // no end code
-  int err = construct(dynamicTables.literals, literalSymbols, lengths, nlen, kLiteralBits, &used);
-  if (err < 0 || (err > 0 && used != 1)) return INFLATE_BAD_DATA;  // incomplete only with a single code
   // Pairs pay when literals follow literals often: when their codes take
   // most of the code space (a share of 2^15).
-  unsigned shortest = kMaxBits, share = 0;
-  for (unsigned i = 0; i < 256; i++)
-    if (lengths[i] != 0) {
-      share += 1u << (kMaxBits - lengths[i]);
-      if (lengths[i] < shortest) shortest = lengths[i];
+  memset(count, 0, sizeof count);
+  add_counts(count, lengths, 0, 256);
+  unsigned shortest = 0, share = 0;
+  for (unsigned len = kMaxBits; len >= 1; len--)
+    if (count[len] != 0) {
+      share += count[len] << (kMaxBits - len);
+      shortest = len;
     }
+  add_counts(count, lengths, 256, nlen);
+  int err = construct(dynamicTables.literals, literalSymbols, lengths, nlen, count, kLiteralBits, &used);
+  if (err < 0 || (err > 0 && used != 1)) return INFLATE_BAD_DATA;  // incomplete only with a single code
   if (share >= 3u << (kMaxBits - 2)) pair_literals(dynamicTables.literals, shortest);
-  err = construct(dynamicTables.distances, distanceSymbols, lengths + nlen, ndist, kDistanceBits, &used);
+  memset(count, 0, sizeof count);
+  add_counts(count, lengths, nlen, total);
+  err = construct(dynamicTables.distances, distanceSymbols, lengths + nlen, ndist, count, kDistanceBits, &used);
   if (err < 0 || (err > 0 && used > 1)) return INFLATE_BAD_DATA;  // incomplete only with one code or none
   return codes(dynamicTables);
 }

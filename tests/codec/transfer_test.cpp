@@ -49,31 +49,59 @@ class DataPathTest : public ::testing::Test {
   TempDir dir{"kvx-archive"};
 };
 
-TEST(Crc32, KnownValues) {
+// Every CRC-32 test runs each way through long blocks (the tables, and
+// folding 16 and 32 bytes at a time, skipped where the processor lacks it):
+// archives made on one machine are checked on another, so all must agree bit
+// for bit.
+class Crc32 : public testing::TestWithParam<CrcWay> {
+ protected:
+  void SetUp() override {
+    if (crc32_use(GetParam()) != GetParam()) GTEST_SKIP() << "this processor cannot fold this way";
+  }
+  void TearDown() override { crc32_use(CrcWay::WideFolding); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Ways, Crc32, testing::Values(CrcWay::Tables, CrcWay::Folding, CrcWay::WideFolding),
+                         [](const testing::TestParamInfo<CrcWay>& info) {
+                           return info.param == CrcWay::Tables ? "Tables"
+                                  : info.param == CrcWay::Folding ? "Folding"
+                                                                  : "WideFolding";
+                         });
+
+Bytes random_bytes(size_t n, unsigned seed) {
+  std::mt19937 random(seed);
+  Bytes data(n);
+  for (auto& b : data) b = uint8_t(random());
+  return data;
+}
+
+TEST_P(Crc32, KnownValues) {
   EXPECT_EQ(crc_through_register(bytes_of("abc")), 0x352441C2u);
   EXPECT_EQ(crc_through_register(bytes_of("123456789")), 0xCBF43926u);
   EXPECT_EQ(crc_through_register(Bytes()), 0u);
   // The data of the stored options member of the resource archive.
   EXPECT_EQ(crc32_of("-lru\r\n\r\n \r\n\r\n\r\n\r\n", 17), 0x3B06D4C5u);
+  // Long blocks of known content.
+  EXPECT_EQ(crc32_of(Bytes(100000, 0).data(), 100000), 0xD411957Du);
+  EXPECT_EQ(crc32_of(Bytes(4096, 0xFF).data(), 4096), 0xF154670Au);
 }
 
-TEST(Crc32, MatchesBitwiseReferenceOnEveryLengthAndAlignment) {
-  std::mt19937 random(7);
-  Bytes data(300);
-  for (auto& b : data) b = uint8_t(random());
-  for (size_t start = 0; start < 9; start++)
-    for (size_t length = 0; start + length <= data.size(); length += 13) {
+// Every length up to 400 (the short blocks of the tables, the first lanes of
+// both foldings and every tail after them) at every alignment of a 32-byte load.
+TEST_P(Crc32, MatchesBitwiseReferenceOnEveryLengthAndAlignment) {
+  Bytes data = random_bytes(432, 7);
+  for (size_t start = 0; start < 32; start++)
+    for (size_t length = 0; start + length <= data.size() && length <= 400; length++) {
       Bytes part(data.begin() + long(start), data.begin() + long(start + length));
       ASSERT_EQ(crc32_of(part.data(), part.size()), bitwise_crc32(part)) << start << "+" << length;
     }
 }
 
-TEST(Crc32, LargeBlocksMatchTheReferenceWhateverTheirLength) {
-  // Blocks of 12288 bytes and more take the three-lane path.
-  std::mt19937 random(11);
-  Bytes data(400003);
-  for (auto& b : data) b = uint8_t(random());
-  for (size_t length : {12287u, 12288u, 12289u, 12296u, 40001u, 196608u, 196615u, 400003u}) {
+TEST_P(Crc32, LargeBlocksMatchTheReferenceWhateverTheirLength) {
+  // 12288 bytes and more take the three lanes of the tables; folding goes
+  // 64 or 128 bytes at a time, then 16, with up to 15 left over.
+  Bytes data = random_bytes(400003, 11);
+  for (size_t length : {1023u, 1024u, 1041u, 12287u, 12288u, 12289u, 12296u, 40001u, 196608u, 196615u, 400003u}) {
     Bytes part(data.begin(), data.begin() + long(length));
     ASSERT_EQ(crc32_of(part.data(), part.size()), bitwise_crc32(part)) << length;
     ASSERT_EQ(crc32_of(data.data() + 3, length - 3), bitwise_crc32(Bytes(part.begin() + 3, part.end())))
@@ -81,12 +109,35 @@ TEST(Crc32, LargeBlocksMatchTheReferenceWhateverTheirLength) {
   }
 }
 
-TEST(Crc32, PiecewiseUpdatesEqualOneUpdate) {
-  Bytes data = bytes_of("The quick brown fox jumps over the lazy dog, twice over.");
+// The register carried from one block to the next, whichever way each block
+// goes (short ones through the tables, long ones folded).
+TEST_P(Crc32, PiecewiseUpdatesEqualOneUpdate) {
+  Bytes data = random_bytes(70000, 13);
+  std::mt19937 random(17);
   check_start();
-  for (size_t i = 0; i < data.size(); i += 5)
-    crc32_update(data.data() + i, int(std::min<size_t>(5, data.size() - i)));
+  for (size_t at = 0; at < data.size();) {
+    size_t piece = std::min<size_t>(random() % 3 == 0 ? random() % 5000 : random() % 80, data.size() - at);
+    crc32_update(data.data() + at, int(piece));
+    at += piece;
+  }
   EXPECT_EQ(check_value(), bitwise_crc32(data));
+}
+
+TEST(Crc32Ways, FoldingGivesWhatTheTablesGive) {
+  if (crc32_use(CrcWay::Folding) == CrcWay::Tables) GTEST_SKIP() << "no carry-less multiplication here";
+  Bytes data = random_bytes(1 << 20, 19);
+  std::mt19937 random(23);
+  for (int round = 0; round < 200; round++) {
+    const size_t start = random() % 4096, length = random() % (data.size() - start);
+    const uint32_t reg = uint32_t(random());
+    crc32_use(CrcWay::Tables);
+    const uint32_t expected = crc32_block(reg, data.data() + start, length);
+    for (CrcWay way : {CrcWay::Folding, CrcWay::WideFolding}) {
+      if (crc32_use(way) != way) continue;
+      ASSERT_EQ(crc32_block(reg, data.data() + start, length), expected) << start << "+" << length;
+    }
+  }
+  crc32_use(CrcWay::WideFolding);
 }
 
 TEST(Sum16, AddsBytesAndKeepsLow16Bits) {

@@ -134,6 +134,14 @@ struct LengthSymbol {
   uint32_t extra;
 };
 
+// The start of a final dynamic block of 257 literal/length and 1 distance
+// code lengths, up to its code-length code: the given lengths in their order.
+void put_code_length_code(LsbBitWriter& w, const std::vector<int>& cl) {
+  put_block_header(w, true, 2);
+  w.put(5, 0), w.put(5, 0), w.put(4, uint32_t(cl.size() - 4));
+  for (int l : cl) w.put(3, uint32_t(l));
+}
+
 // A dynamic block header of nlen + ndist lengths sent as the given
 // code-length symbols, through a complete code-length code (4 and 5 bits).
 void put_dynamic_symbols(LsbBitWriter& w, bool last, int nlen, int ndist, const std::vector<LengthSymbol>& symbols) {
@@ -346,20 +354,10 @@ INSTANTIATE_TEST_SUITE_P(
                 },
                 100, INFLATE_BAD_DATA, ""},
         Crafted{"an over-subscribed code-length code",
-                [](LsbBitWriter& w) {
-                  put_block_header(w, true, 2);
-                  w.put(5, 0), w.put(5, 0), w.put(4, 0);
-                  for (int i = 0; i < 4; i++) w.put(3, 1);
-                  w.put(16, 0);
-                },
+                [](LsbBitWriter& w) { put_code_length_code(w, {1, 1, 1, 1}), w.put(16, 0); },
                 100, INFLATE_BAD_DATA, ""},
         Crafted{"an incomplete code-length code",
-                [](LsbBitWriter& w) {
-                  put_block_header(w, true, 2);
-                  w.put(5, 0), w.put(5, 0), w.put(4, 0);
-                  w.put(3, 2), w.put(3, 2), w.put(3, 0), w.put(3, 0);
-                  w.put(16, 0);
-                },
+                [](LsbBitWriter& w) { put_code_length_code(w, {2, 2, 0, 0}), w.put(16, 0); },
                 100, INFLATE_BAD_DATA, ""},
         Crafted{"a repeat of the previous length before any length",
                 [](LsbBitWriter& w) { put_dynamic_symbols(w, true, 257, 1, {{16, 0}}), w.put(16, 0); }, 100,
@@ -368,6 +366,34 @@ INSTANTIATE_TEST_SUITE_P(
                 [](LsbBitWriter& w) {
                   put_dynamic_symbols(w, true, 257, 1, {{18, 127}, {18, 127}, {18, 0}}), w.put(16, 0);
                 },
+                100, INFLATE_BAD_DATA, ""},
+        // The rows below leave input to spare after the code lengths, so
+        // that they are read in the quick way before they are cut short.
+        Crafted{"code-length repeats of every kind, one running on from literal into distance lengths",
+                [](LsbBitWriter& w) {
+                  // 'a' 1 bit, 256 and 257 2 bits, four distances of 2 bits.
+                  put_dynamic_symbols(w, true, 258, 4,
+                                      {{18, 97 - 11}, {1, 0}, {18, 127}, {17, 7}, {17, 7}, {2, 0}, {16, 2}});
+                  Code lit(literal_lengths({{'a', 1}, {256, 2}, {257, 2}})), dist(lengths(4, 2));
+                  for (int i = 0; i < 64; i++) lit.put(w, 'a');
+                  lit.put(w, 257), dist.put(w, 0), lit.put(w, 256);
+                },
+                100, INFLATE_DONE, std::string(67, 'a')},
+        Crafted{"a repeat of the previous length first, with input to spare",
+                [](LsbBitWriter& w) {
+                  put_dynamic_symbols(w, true, 257, 1, {{16, 0}});
+                  w.put(32, 0), w.put(32, 0);
+                },
+                100, INFLATE_BAD_DATA, ""},
+        Crafted{"a repeat running past the last length, with input to spare",
+                [](LsbBitWriter& w) {
+                  // Taken whole, it would leave a code of the end code alone, which ends the block.
+                  put_dynamic_symbols(w, true, 257, 1, {{18, 127}, {18, 107}, {1, 0}, {16, 0}});
+                  w.put(32, 0), w.put(32, 0);
+                },
+                100, INFLATE_BAD_DATA, ""},
+        Crafted{"an empty code-length code, with input to spare",
+                [](LsbBitWriter& w) { put_code_length_code(w, {0, 0, 0, 0}), w.put(32, 0), w.put(32, 0); },
                 100, INFLATE_BAD_DATA, ""},
         Crafted{"no end code",
                 [](LsbBitWriter& w) {

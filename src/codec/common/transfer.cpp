@@ -4,6 +4,10 @@
 
 #include <cstdio>
 #include <cstring>
+#ifdef __x86_64__
+#include <cpuid.h>
+#include <immintrin.h>
+#endif
 
 #include "codec/common/settings.h"
 #include "platform/console.h"
@@ -71,7 +75,6 @@ void build_crc_tables() {
   uint32_t power = 1u << 30;  // x^1
   crcPowers[0] = power;
   for (int n = 1; n < 32; n++) crcPowers[n] = power = multiply_mod(power, power);
-  crcReady = true;
 }
 
 inline uint32_t load_le32(const unsigned char* p) {
@@ -110,11 +113,7 @@ inline uint32_t slice8(uint32_t reg, const unsigned char* p) {
          crcSlices[1][(two >> 16) & 0xFF] ^ crcSlices[0][two >> 24];
 }
 
-}  // namespace
-
-uint32_t crc32_block(uint32_t reg, const void* data, size_t count) {
-  if (!crcReady) build_crc_tables();
-  const unsigned char* p = static_cast<const unsigned char*>(data);
+uint32_t crc32_by_table(uint32_t reg, const unsigned char* p, size_t count) {
   // Large blocks run as three independent lanes, so the table lookups of one
   // lane overlap those of the others; the lanes are then joined by shifting
   // each register over the bytes that follow it (the register is linear).
@@ -144,8 +143,145 @@ uint32_t crc32_block(uint32_t reg, const void* data, size_t count) {
   return reg;
 }
 
+#ifdef __x86_64__
+#define KVX_CRC_FOLDING 1
+
+// Folding by carry-less multiplication. The block is read as 16-byte lanes
+// in the register's order (the first bit of the stream lowest). A lane n bits
+// before another is worth there, modulo the polynomial, its first half times
+// x^(n+64) plus its second half times x^n: each half is multiplied by a
+// constant and the products are added (XOR) to that lane. A product of a
+// 64-bit half and a reflected constant lands 32 bits off from where that lane
+// counts, so the constants are x^(n+32) and x^(n-32) modulo the polynomial,
+// reflected in 32 bits and shifted left by one. The register enters as the
+// first four bytes' own bits; the lane left at the end goes through the
+// tables as the CRC-32 from zero of its 16 bytes.
+constexpr size_t kFoldMin = 64;                    // four lanes; shorter blocks go through the table
+constexpr size_t kWideFoldMin = 256;               // the wide way takes 128 bytes a step
+constexpr long long kFold1024Low = 0x1E88EF372;    // x^(1024+32): eight lanes ahead
+constexpr long long kFold1024High = 0x14A7FE880;   // x^(1024-32)
+constexpr long long kFold512Low = 0x154442BD4;     // x^(512+32): four lanes ahead
+constexpr long long kFold512High = 0x1C6E41596;    // x^(512-32)
+constexpr long long kFold256Low = 0x0F1DA05AA;     // x^(256+32): two lanes ahead
+constexpr long long kFold256High = 0x15A546366;    // x^(256-32)
+constexpr long long kFold128Low = 0x1751997D0;     // x^(128+32): one lane ahead
+constexpr long long kFold128High = 0x0CCAA009E;    // x^(128-32)
+
+CrcWay crcBest = CrcWay::Tables;  // the widest way the processor has
+CrcWay crcWay = CrcWay::Tables;   // the way crc32_block takes
+
+__attribute__((target("pclmul"))) inline __m128i fold_lane(__m128i lane, __m128i factors, __m128i next) {
+  return _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(lane, factors, 0x00),
+                                     _mm_clmulepi64_si128(lane, factors, 0x11)),
+                       next);
+}
+
+inline __m128i load_lane(const unsigned char* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+
+// Folds the lane x over the whole lanes of [p, p + count), then the tables
+// take the lane and the bytes left.
+__attribute__((target("pclmul"))) uint32_t finish_folding(__m128i x, const unsigned char* p, size_t count) {
+  const __m128i oneAhead = _mm_set_epi64x(kFold128High, kFold128Low);
+  for (; count >= 16; p += 16, count -= 16) x = fold_lane(x, oneAhead, load_lane(p));
+  unsigned char last[16];
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(last), x);
+  return crc32_by_table(crc32_by_table(0, last, 16), p, count);
+}
+
+// count >= kFoldMin. The four lanes are named, so that they stay in registers.
+__attribute__((target("pclmul"))) uint32_t crc32_by_folding(uint32_t reg, const unsigned char* p, size_t count) {
+  __m128i x0 = _mm_xor_si128(load_lane(p), _mm_cvtsi32_si128(int(reg)));
+  __m128i x1 = load_lane(p + 16), x2 = load_lane(p + 32), x3 = load_lane(p + 48);
+  const __m128i fourAhead = _mm_set_epi64x(kFold512High, kFold512Low);
+  for (p += kFoldMin, count -= kFoldMin; count >= kFoldMin; p += kFoldMin, count -= kFoldMin) {
+    x0 = fold_lane(x0, fourAhead, load_lane(p));
+    x1 = fold_lane(x1, fourAhead, load_lane(p + 16));
+    x2 = fold_lane(x2, fourAhead, load_lane(p + 32));
+    x3 = fold_lane(x3, fourAhead, load_lane(p + 48));
+  }
+  const __m128i oneAhead = _mm_set_epi64x(kFold128High, kFold128Low);
+  return finish_folding(fold_lane(fold_lane(fold_lane(x0, oneAhead, x1), oneAhead, x2), oneAhead, x3), p, count);
+}
+
+// The same two lanes at a time in 32-byte registers.
+#define KVX_WIDE __attribute__((target("avx2,vpclmulqdq,pclmul")))
+
+KVX_WIDE inline __m256i fold_pair(__m256i pair, __m256i factors, __m256i next) {
+  return _mm256_xor_si256(_mm256_xor_si256(_mm256_clmulepi64_epi128(pair, factors, 0x00),
+                                           _mm256_clmulepi64_epi128(pair, factors, 0x11)),
+                          next);
+}
+
+KVX_WIDE inline __m256i load_pair(const unsigned char* p) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+// count >= kWideFoldMin.
+KVX_WIDE uint32_t crc32_by_wide_folding(uint32_t reg, const unsigned char* p, size_t count) {
+  __m256i y0 = _mm256_xor_si256(load_pair(p), _mm256_setr_epi32(int(reg), 0, 0, 0, 0, 0, 0, 0));
+  __m256i y1 = load_pair(p + 32), y2 = load_pair(p + 64), y3 = load_pair(p + 96);
+  const __m256i eightAhead = _mm256_set_epi64x(kFold1024High, kFold1024Low, kFold1024High, kFold1024Low);
+  for (p += 128, count -= 128; count >= 128; p += 128, count -= 128) {
+    y0 = fold_pair(y0, eightAhead, load_pair(p));
+    y1 = fold_pair(y1, eightAhead, load_pair(p + 32));
+    y2 = fold_pair(y2, eightAhead, load_pair(p + 64));
+    y3 = fold_pair(y3, eightAhead, load_pair(p + 96));
+  }
+  const __m256i twoAhead = _mm256_set_epi64x(kFold256High, kFold256Low, kFold256High, kFold256Low);
+  const __m256i y = fold_pair(fold_pair(fold_pair(y0, twoAhead, y1), twoAhead, y2), twoAhead, y3);
+  const __m128i oneAhead = _mm_set_epi64x(kFold128High, kFold128Low);
+  return finish_folding(fold_lane(_mm256_castsi256_si128(y), oneAhead, _mm256_extracti128_si256(y, 1)), p, count);
+}
+#endif
+
+// The tables, and the widest folding the processor allows.
+void prepare_crc() {
+  build_crc_tables();
+#ifdef KVX_CRC_FOLDING
+  // The processor's own answers rather than __builtin_cpu_supports, whose
+  // support code would add kilobytes to the program before its help. The
+  // 32-byte registers also need the system's leave (XCR0: SSE and AVX state).
+  unsigned eax, ebx, ecx, edx;
+  if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) && (ecx & bit_PCLMUL) != 0) {
+    crcBest = CrcWay::Folding;
+    if ((ecx & bit_OSXSAVE) != 0 && (ecx & bit_AVX) != 0) {
+      unsigned xcr0, xcr0High;
+      __asm__("xgetbv" : "=a"(xcr0), "=d"(xcr0High) : "c"(0));
+      if ((xcr0 & 6) == 6 && __get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) && (ebx & bit_AVX2) != 0 &&
+          (ecx & bit_VPCLMULQDQ) != 0)
+        crcBest = CrcWay::WideFolding;
+    }
+  }
+  crcWay = crcBest;
+#endif
+  crcReady = true;
+}
+
+}  // namespace
+
+CrcWay crc32_use(CrcWay wanted) {
+  if (!crcReady) prepare_crc();
+#ifdef KVX_CRC_FOLDING
+  crcWay = wanted < crcBest ? wanted : crcBest;
+  return crcWay;
+#else
+  (void)wanted;
+  return CrcWay::Tables;
+#endif
+}
+
+uint32_t crc32_block(uint32_t reg, const void* data, size_t count) {
+  if (!crcReady) prepare_crc();
+  const unsigned char* p = static_cast<const unsigned char*>(data);
+#ifdef KVX_CRC_FOLDING
+  if (crcWay == CrcWay::WideFolding && count >= kWideFoldMin) return crc32_by_wide_folding(reg, p, count);
+  if (crcWay != CrcWay::Tables && count >= kFoldMin) return crc32_by_folding(reg, p, count);
+#endif
+  return crc32_by_table(reg, p, count);
+}
+
 void check_start() {
-  if (!crcReady) build_crc_tables();
+  if (!crcReady) prepare_crc();
   transfer.inputCount = 0;
   transfer.checkRegister = transfer.checkUpdate == sum16_update ? 0 : 0xFFFFFFFFu;
 }

@@ -75,6 +75,14 @@ uint32_t crc32_block(uint32_t reg, const void* data, size_t count);
 inline uint32_t crc32_of(const void* data, size_t count) {
   return crc32_block(0xFFFFFFFFu, data, count) ^ 0xFFFFFFFFu;
 }
+// The ways crc32_block may take through long blocks, narrowest first; all
+// give the same values. Folding by carry-less multiplication, 16 bytes or
+// (wide) 32 bytes per instruction, where the processor has it; the tables
+// everywhere.
+enum class CrcWay { Tables, Folding, WideFolding };
+// Takes the widest way up to wanted that the processor has (the widest of
+// all is the default) and answers it.
+CrcWay crc32_use(CrcWay wanted);
 
 // ---- copies ----
 // Moves count bytes from source to target (null target: read and discard) in

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes the seed corpora of the fuzz targets into fuzz/corpus/<target>/.
+"""Writes the starting corpora of the fuzz targets into fuzz/corpus/<target>/.
 
 Archives come from the test fixtures and from small archives made by the
 built kvx (build/kvx) and by the peers zip, arj and tar; the decoder seeds

@@ -77,7 +77,7 @@ struct FiveModel {
 FiveModel model;
 ModelRuns runs;
 
-// Park-Miller minimal standard numbers (Schrage's method) from the seed 10,
+// Park-Miller minimal standard numbers (Schrage's method) starting from 10,
 // kept mod 65536.
 struct HashTable {
   uint16_t entry[HASH_SIZE];

@@ -22,8 +22,37 @@ constexpr unsigned kDescriptor = 0x0008;  // CRC and sizes follow the data
 
 const char* const kEncryptedMember = "%: encrypted member, not extracted";
 
+constexpr uint32_t kZip64Marker = 0xFFFFFFFFu;  // the value stands in a Zip64 extra field
+constexpr uint32_t kZip64ExtraId = 0x0001;
+
 uint32_t le16(const unsigned char* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; }
 uint32_t le32(const unsigned char* p) { return le16(p) | le16(p + 2) << 16; }
+uint64_t le64(const unsigned char* p) { return le32(p) | uint64_t(le32(p + 4)) << 32; }
+
+// Finds the Zip64 block among the extra fields and gives each of the fields
+// that hold the marker, in the order listed, its next 64-bit value (one past
+// 32 bits leaves the marker, which no file of this size satisfies). Answers
+// whether the block is there.
+bool take_zip64(const unsigned char* extra, uint32_t length, uint32_t* const* fields, int count) {
+  for (uint32_t at = 0; at + 4 <= length;) {
+    const uint32_t id = le16(extra + at), size = le16(extra + at + 2);
+    if (at + 4 + size > length) return false;
+    if (id == kZip64ExtraId) {
+      const unsigned char* value = extra + at + 4;
+      uint32_t left = size;
+      for (int i = 0; i < count && left >= 8; i++) {
+        if (*fields[i] != kZip64Marker) continue;
+        const uint64_t v = le64(value);
+        if (v <= kZip64Marker) *fields[i] = uint32_t(v);
+        value += 8;
+        left -= 8;
+      }
+      return true;
+    }
+    at += 4 + size;
+  }
+  return false;
+}
 
 // What the central directory says of a member, by its local header's offset.
 struct Central {
@@ -51,20 +80,36 @@ void read_central(IoFile* f) {
       break;
     }
   if (at < 0) return;
-  const uint32_t size = le32(t + at + 12), offset = le32(t + at + 16);
-  const int64_t endPos = from + at;
-  if (size > endPos) return;
-  const int64_t start = endPos - size;
+  uint64_t size = le32(t + at + 12), offset = le32(t + at + 16);
+  int64_t endPos = from + at;
+  // A Zip64 end record (of the usual 56 bytes) and its locator stand between
+  // the directory and the end record; the record holds the directory's size
+  // and offset when the end record has the marker.
+  constexpr int kLocator = 20, kZip64End = 56;
+  if (at >= kLocator + kZip64End && signature_at(t + at - kLocator, 6, 7)) {
+    const unsigned char* z = t + at - kLocator - kZip64End;
+    if (signature_at(z, 6, 6) && le64(z + 4) == kZip64End - 12) {
+      if (size == kZip64Marker) size = le64(z + 40);
+      if (offset == kZip64Marker) offset = le64(z + 48);
+      endPos -= kLocator + kZip64End;
+    }
+  }
+  if (size > uint64_t(endPos) || size > 0x7FFFFFFF || offset > uint64_t(INT64_MAX)) return;
+  const int64_t start = endPos - int64_t(size);
   // A prefix in front of the archive moves every offset the records hold.
   const int64_t shift = start - int64_t(offset);
   std::string dir(size, '\0');
   if (size == 0 || io_seek(f, start, 0) < 0 || io_read(f, &dir[0], int(size)) != int(size)) return;
   const unsigned char* d = reinterpret_cast<const unsigned char*>(dir.data());
   for (uint32_t p = 0; p + 46 <= size && signature_at(d + p, 1, 2);) {
-    Central c{le32(d + p + 16), le32(d + p + 20), le32(d + p + 24)};
-    central[int64_t(le32(d + p + 42)) + shift] = c;
-    uint64_t next = uint64_t(p) + 46 + le16(d + p + 28) + le16(d + p + 30) + le16(d + p + 32);
+    const uint32_t nameLength = le16(d + p + 28), extraLength = le16(d + p + 30);
+    const uint64_t next = uint64_t(p) + 46 + nameLength + extraLength + le16(d + p + 32);
     if (next > size) break;
+    Central c{le32(d + p + 16), le32(d + p + 20), le32(d + p + 24)};
+    uint32_t local = le32(d + p + 42);
+    uint32_t* const fields[] = {&c.unpacked, &c.packed, &local};
+    take_zip64(d + p + 46 + nameLength, extraLength, fields, 3);
+    central[int64_t(local) + shift] = c;
     p = uint32_t(next);
   }
 }
@@ -115,10 +160,15 @@ int zip_next(ArchiveFile* archive) {
   char name[256];
   if (io_read(f, name, int(nameLength)) != int(nameLength)) return ENTRY_CUT_SHORT;
   name[nameLength] = '\0';
-  if (io_seek(f, extraLength, 1) < 0) return ENTRY_CUT_SHORT;
-  // Data descriptors: the central directory has the values the local header lacks.
+  unsigned char extra[65535];
+  if (io_read(f, extra, int(extraLength)) != int(extraLength)) return ENTRY_CUT_SHORT;
+  uint32_t* const sizes[] = {&e.unpackedSize, &e.packedSize};
+  const bool zip64 = take_zip64(extra, extraLength, sizes, 2);
+  // Data descriptors and sizes beyond the header: the central directory has
+  // the values the local header lacks.
   auto record = central.find(start);
-  if ((flags & kDescriptor) && record != central.end()) {
+  if (record != central.end() &&
+      ((flags & kDescriptor) || e.packedSize == kZip64Marker || e.unpackedSize == kZip64Marker)) {
     e.dataCrc = record->second.crc;
     e.packedSize = record->second.packed;
     e.unpackedSize = record->second.unpacked;
@@ -133,11 +183,12 @@ int zip_next(ArchiveFile* archive) {
   archive->nextPos = archive->dataPos + e.packedSize;
   if (archive->nextPos > f->length) return ENTRY_DATA_PAST_END;
   if (flags & kDescriptor) {
-    // The descriptor after the data: an optional signature, CRC, two sizes.
+    // The descriptor after the data: an optional signature, CRC, two sizes
+    // (of 8 bytes each for a Zip64 member).
     unsigned char sig[4];
     if (io_seek(f, archive->nextPos, 0) >= 0 && io_read(f, sig, 4) == 4 && signature_at(sig, 7, 8))
       archive->nextPos += 4;
-    archive->nextPos += 12;
+    archive->nextPos += zip64 ? 20 : 12;
     if (archive->nextPos > f->length) archive->nextPos = f->length;
     io_seek(f, archive->dataPos, 0);
   }

@@ -156,14 +156,15 @@ int zip_next(ArchiveFile* archive) {
   e.packedSize = le32(h + 18);
   e.unpackedSize = le32(h + 22);
   const uint32_t nameLength = le16(h + 26), extraLength = le16(h + 28);
-  if (nameLength >= 256) return ENTRY_BAD_FIELD;
-  char name[256];
-  if (io_read(f, name, int(nameLength)) != int(nameLength)) return ENTRY_CUT_SHORT;
-  name[nameLength] = '\0';
-  unsigned char extra[65535];
-  if (io_read(f, extra, int(extraLength)) != int(extraLength)) return ENTRY_CUT_SHORT;
+  // A name past the path limit is read whole, and refused with its report
+  // when it is taken; the walk goes on.
+  std::string name(nameLength, '\0');
+  std::string extra(extraLength, '\0');
+  if (io_read(f, &name[0], int(nameLength)) != int(nameLength) ||
+      io_read(f, &extra[0], int(extraLength)) != int(extraLength))
+    return ENTRY_CUT_SHORT;
   uint32_t* const sizes[] = {&e.unpackedSize, &e.packedSize};
-  const bool zip64 = take_zip64(extra, extraLength, sizes, 2);
+  const bool zip64 = take_zip64(reinterpret_cast<const unsigned char*>(extra.data()), extraLength, sizes, 2);
   // Data descriptors and sizes beyond the header: the central directory has
   // the values the local header lacks.
   auto record = central.find(start);
@@ -177,7 +178,7 @@ int zip_next(ArchiveFile* archive) {
   e.host = 0;
   e.mode = 0644;
   e.nameLength = uint16_t(nameLength);
-  take_member_name(e, name);
+  take_member_name(e, name.c_str());
   if (nameLength > 0 && name[nameLength - 1] == '/') e.flags |= ENTRY_DIRECTORY;
   archive->dataPos = io_tell(f);
   archive->nextPos = archive->dataPos + e.packedSize;

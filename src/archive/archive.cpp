@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <new>
 
 #include "archive/kvn_format.h"
@@ -47,6 +48,12 @@ NameProblem stored_name_problem(const char* text) {
 void take_member_name(EntryInfo& entry, const char* text) {
   entry.name.assign_stored(text);
   entry.nameProblem = stored_name_problem(text);
+}
+
+void take_directory_name(EntryInfo& entry, std::string text) {
+  while (text.size() > 1 && text.back() == '/') text.pop_back();
+  take_member_name(entry, text.c_str());
+  entry.flags |= ENTRY_DIRECTORY;
 }
 
 int refuse_build_header(unsigned char*, int, EntryInfo*) { fatal_error(message_text(MSG_ONLY_OWN_WRITABLE)); }

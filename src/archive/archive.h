@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "codec/common/transfer.h"
 #include "platform/iofile.h"
@@ -186,6 +187,9 @@ void clear_entry(EntryInfo& entry);
 NameProblem stored_name_problem(const char* text);
 // Gives entry the name an archive stores (in its stored form) and its problem.
 void take_member_name(EntryInfo& entry, const char* text);
+// The same for a directory member (flagged so) whose name may end in
+// separators, which the name then goes without: "a/b/" is the directory "a/b".
+void take_directory_name(EntryInfo& entry, std::string text);
 
 // Installs the operations of format and makes its checksum the current
 // transfer.checkUpdate. Answers 0; -1 (after a counted error) for a format whose

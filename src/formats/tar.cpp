@@ -220,9 +220,12 @@ int tar_next(ArchiveFile* archive) {
     e.headerSize = TAR_BLOCK;
     e.host = kHostUnix;
     e.methodCode = 0;
-    take_member_name(e, name.c_str());
+    if (type == '5' || (!name.empty() && name.back() == '/')) {
+      take_directory_name(e, name);
+    } else {
+      take_member_name(e, name.c_str());
+    }
     e.nameLength = uint16_t(name.size() > 0xFFFF ? 0xFFFF : name.size());
-    if (type == '5' || (!name.empty() && name.back() == '/')) e.flags |= ENTRY_DIRECTORY;
     // The mode with the type of the member, as a Unix host gives it.
     int64_t mode = numeric_field(block + kModeAt, 8);
     const uint32_t kind = (e.flags & ENTRY_DIRECTORY) ? 0040000u : type == '2' ? 0120000u : 0100000u;

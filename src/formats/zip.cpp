@@ -7,6 +7,7 @@
 #include <map>
 #include <string>
 
+#include "archive/dos_time.h"
 #include "codec/common/transfer.h"
 #include "formats/inflate.h"
 #include "formats/signature_scan.h"
@@ -24,39 +25,71 @@ const char* const kEncryptedMember = "%: encrypted member, not extracted";
 
 constexpr uint32_t kZip64Marker = 0xFFFFFFFFu;  // the value stands in a Zip64 extra field
 constexpr uint32_t kZip64ExtraId = 0x0001;
+constexpr uint32_t kTimestampExtraId = 0x5455;
+constexpr uint32_t kOwnerExtraId = 0x7875;
+constexpr uint32_t kMadeOnUnix = 3;  // the upper byte of "version made by"
+constexpr uint32_t kHostUnix = 1;    // the member's host code for the extraction
 
 uint32_t le16(const unsigned char* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; }
 uint32_t le32(const unsigned char* p) { return le16(p) | le16(p + 2) << 16; }
 uint64_t le64(const unsigned char* p) { return le32(p) | uint64_t(le32(p + 4)) << 32; }
 
-// Finds the Zip64 block among the extra fields and gives each of the fields
-// that hold the marker, in the order listed, its next 64-bit value (one past
-// 32 bits leaves the marker, which no file of this size satisfies). Answers
-// whether the block is there.
-bool take_zip64(const unsigned char* extra, uint32_t length, uint32_t* const* fields, int count) {
+// The data of the extra field block with the given id (its size in *size),
+// or nullptr when the fields hold none.
+const unsigned char* extra_block(const unsigned char* extra, uint32_t length, uint32_t id, uint32_t* size) {
   for (uint32_t at = 0; at + 4 <= length;) {
-    const uint32_t id = le16(extra + at), size = le16(extra + at + 2);
-    if (at + 4 + size > length) return false;
-    if (id == kZip64ExtraId) {
-      const unsigned char* value = extra + at + 4;
-      uint32_t left = size;
-      for (int i = 0; i < count && left >= 8; i++) {
-        if (*fields[i] != kZip64Marker) continue;
-        const uint64_t v = le64(value);
-        if (v <= kZip64Marker) *fields[i] = uint32_t(v);
-        value += 8;
-        left -= 8;
-      }
-      return true;
+    const uint32_t blockId = le16(extra + at), blockSize = le16(extra + at + 2);
+    if (at + 4 + blockSize > length) return nullptr;
+    if (blockId == id) {
+      *size = blockSize;
+      return extra + at + 4;
     }
-    at += 4 + size;
+    at += 4 + blockSize;
   }
-  return false;
+  return nullptr;
+}
+
+// Gives each of the fields that hold the Zip64 marker, in the order listed,
+// the next 64-bit value of the Zip64 block (one past 32 bits leaves the
+// marker, which no file of this size satisfies). Answers whether the block
+// is there.
+bool take_zip64(const unsigned char* extra, uint32_t length, uint32_t* const* fields, int count) {
+  uint32_t left;
+  const unsigned char* value = extra_block(extra, length, kZip64ExtraId, &left);
+  if (value == nullptr) return false;
+  for (int i = 0; i < count && left >= 8; i++) {
+    if (*fields[i] != kZip64Marker) continue;
+    const uint64_t v = le64(value);
+    if (v <= kZip64Marker) *fields[i] = uint32_t(v);
+    value += 8;
+    left -= 8;
+  }
+  return true;
+}
+
+// What Unix zip tools keep of a member beyond the DOS time: the modification
+// time in seconds (extended timestamp block) and the owner ids (block "ux").
+void take_unix_extras(const unsigned char* extra, uint32_t length, EntryInfo& e) {
+  uint32_t size;
+  const unsigned char* stamp = extra_block(extra, length, kTimestampExtraId, &size);
+  if (stamp != nullptr && size >= 5 && (stamp[0] & 1)) e.mtime = int32_t(le32(stamp + 1));
+  const unsigned char* owner = extra_block(extra, length, kOwnerExtraId, &size);
+  if (owner != nullptr && size >= 3 && owner[0] == 1) {
+    const uint32_t uidSize = owner[1];
+    if ((uidSize == 2 || uidSize == 4) && 3 + uidSize <= size) {
+      const uint32_t gidSize = owner[2 + uidSize];
+      if ((gidSize == 2 || gidSize == 4) && 3 + uidSize + gidSize <= size) {
+        e.uid = uidSize == 4 ? le32(owner + 2) : le16(owner + 2);
+        e.gid = gidSize == 4 ? le32(owner + 3 + uidSize) : le16(owner + 3 + uidSize);
+      }
+    }
+  }
 }
 
 // What the central directory says of a member, by its local header's offset.
 struct Central {
   uint32_t crc, packed, unpacked;
+  uint32_t unixMode;  // the mode a Unix host keeps in the external attributes, 0 for none
 };
 std::map<int64_t, Central> central;
 bool encrypted = false;   // the current member
@@ -105,7 +138,8 @@ void read_central(IoFile* f) {
     const uint32_t nameLength = le16(d + p + 28), extraLength = le16(d + p + 30);
     const uint64_t next = uint64_t(p) + 46 + nameLength + extraLength + le16(d + p + 32);
     if (next > size) break;
-    Central c{le32(d + p + 16), le32(d + p + 20), le32(d + p + 24)};
+    const uint32_t madeOn = le16(d + p + 4) >> 8;
+    Central c{le32(d + p + 16), le32(d + p + 20), le32(d + p + 24), madeOn == kMadeOnUnix ? le32(d + p + 38) >> 16 : 0};
     uint32_t local = le32(d + p + 42);
     uint32_t* const fields[] = {&c.unpacked, &c.packed, &local};
     take_zip64(d + p + 46 + nameLength, extraLength, fields, 3);
@@ -178,8 +212,22 @@ int zip_next(ArchiveFile* archive) {
   e.host = 0;
   e.mode = 0644;
   e.nameLength = uint16_t(nameLength);
-  take_member_name(e, name.c_str());
-  if (nameLength > 0 && name[nameLength - 1] == '/') e.flags |= ENTRY_DIRECTORY;
+  if (nameLength > 0 && name[nameLength - 1] == '/') {
+    take_directory_name(e, name);
+  } else {
+    take_member_name(e, name.c_str());
+  }
+  // Files and directories from Unix hosts keep their permission bits, exact
+  // time and owner, as TAR members do; other members the DOS time alone.
+  const uint32_t unixMode = record != central.end() ? record->second.unixMode : 0;
+  const uint32_t type = unixMode & 0170000;
+  if ((unixMode & 07777) != 0 && (type == 0 || type == 0100000 || type == 0040000)) {
+    e.host = kHostUnix;
+    e.mode = ((e.flags & ENTRY_DIRECTORY) ? 0040000u : 0100000u) | (unixMode & 07777);
+    const int64_t dosSeconds = unpack_dos_time(e.time);
+    e.mtime = dosSeconds < 0 ? 0 : dosSeconds;
+    take_unix_extras(reinterpret_cast<const unsigned char*>(extra.data()), extraLength, e);
+  }
   archive->dataPos = io_tell(f);
   archive->nextPos = archive->dataPos + e.packedSize;
   if (archive->nextPos > f->length) return ENTRY_DATA_PAST_END;

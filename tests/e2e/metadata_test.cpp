@@ -133,6 +133,46 @@ TEST(UnixMetadata, ATreeComesBackWithItsModesAndExactTimes) {
   EXPECT_TRUE(contains(listed.out, "U dr-xr-xr-x ")) << listed.out;
 }
 
+// Archives of zip and tar give their files and directories the modes and
+// exact times those tools keep; empty directories come back.
+struct ForeignTool {
+  const char* name;
+  const char* command;  // run in the sandbox, makes arc.<name> of src
+};
+
+void PrintTo(const ForeignTool& t, std::ostream* os) { *os << t.name; }
+
+class ForeignTree : public ::testing::TestWithParam<ForeignTool> {};
+
+TEST_P(ForeignTree, ComesBackWithItsModesAndExactTimes) {
+  const ForeignTool& tool = GetParam();
+  if (system((std::string("command -v ") + tool.name + " >/dev/null 2>&1").c_str()) != 0)
+    GTEST_SKIP() << tool.name << " is not installed";
+  Sandbox box;
+  // Within the 32-bit signed seconds of zip's time field.
+  plant(box, {{"src/run.sh", "#!/bin/sh\necho hi\n", 0755, utc(2015, 3, 10, 14, 20, 7)},
+              {"src/secret", "key", 0600, utc(2030, 7, 14, 10, 20, 30)},
+              {"src/readonly", "fixed", 0444, utc(1975, 6, 1, 12, 0, 1)},
+              {"src/private/note", "note", 0640, utc(2001, 2, 3, 4, 5, 6)},
+              {"src/private/", "", 0700, utc(2002, 2, 2, 2, 2, 3)},
+              {"src/sealed/inside", "sealed", 0644, utc(1999, 12, 31, 23, 59, 59)},
+              {"src/sealed/", "", 0555, utc(2037, 1, 19, 3, 14, 9)},
+              {"src/empty/", "", 0750, utc(1990, 1, 1, 0, 0, 0)},
+              {"src/", "", 0755, utc(2010, 5, 5, 5, 5, 5)}});
+  const std::string make = "cd " + box.dir() + " && " + tool.command;
+  ASSERT_EQ(system(make.c_str()), 0) << make;
+  const std::string archive = std::string("arc.") + tool.name;
+  RunResult extracted = box.run({"x", "-len", archive, "out/"});
+  ASSERT_EQ(extracted.status, 0) << extracted.out << extracted.err;
+  EXPECT_EQ(tree_below(box.path("out/src")), tree_below(box.path("src")));
+  EXPECT_EQ(stat_of(box.path("out/src")), stat_of(box.path("src")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Tools, ForeignTree,
+                         ::testing::Values(ForeignTool{"zip", "zip -q -r arc.zip src"},
+                                           ForeignTool{"tar", "tar cf arc.tar src"}),
+                         [](const ::testing::TestParamInfo<ForeignTool>& info) { return info.param.name; });
+
 // kvx's own members, listed exactly: the Unix field, the extension flag and
 // the years after 2009 and before 1980 (held at 1980 in the DOS field).
 TEST(UnixMetadata, GoldenVerboseListingOfMembersFromFiles) {

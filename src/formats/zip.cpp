@@ -229,6 +229,17 @@ int zip_next(ArchiveFile* archive) {
     take_unix_extras(reinterpret_cast<const unsigned char*>(extra.data()), extraLength, e);
   }
   archive->dataPos = io_tell(f);
+  if (type == 0120000) {
+    // A symbolic link holds its target as data. Links are not made here: it
+    // is listed with its target (when stored) and passed over, as in TAR.
+    e.host = kHostUnix;
+    e.mode = unixMode;
+    uint32_t n = e.methodCode == 0 && e.packedSize < sizeof e.linkTarget ? e.packedSize : 0;
+    if (n > 0 && (io_read(f, e.linkTarget, int(n)) != int(n) || memchr(e.linkTarget, 0, n) != nullptr)) n = 0;
+    e.linkTarget[n] = '\0';
+    if (n == 0) memcpy(e.linkTarget, "?", 2);
+    io_seek(f, archive->dataPos, 0);
+  }
   archive->nextPos = archive->dataPos + e.packedSize;
   if (archive->nextPos > f->length) return ENTRY_DATA_PAST_END;
   if (flags & kDescriptor) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <ftw.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -105,6 +106,23 @@ TEST(ZipMembers, Zip64SizesOfTheLocalHeaderServeWithoutTheDirectory) {
 }
 
 bool have(const char* tool) { return system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0; }
+
+// Links are not made: a symbolic link zip keeps is listed with its target
+// and passed over, never written as a file holding the target's name.
+TEST(ZipMembers, SymbolicLinksAreListedAndPassedOver) {
+  if (!have("zip")) GTEST_SKIP() << "zip is not installed";
+  Sandbox box;
+  box.write_file("real", "data");
+  ASSERT_EQ(symlink("/etc/passwd", box.path("abs").c_str()), 0);
+  const std::string make = "cd " + box.dir() + " && zip -q -y links.zip real abs";
+  ASSERT_EQ(system(make.c_str()), 0) << make;
+  RunResult l = box.run({"v", "-len", "links.zip"});
+  EXPECT_TRUE(contains(l.out, "abs --> /etc/passwd")) << l.out;
+  RunResult x = box.run({"x", "-len", "-y", "links.zip", "out/"});
+  EXPECT_EQ(x.status, 0) << x.err;
+  EXPECT_TRUE(contains(x.out, "Skipping   abs")) << x.out;
+  EXPECT_EQ(files_below(box.path("out")), (std::map<std::string, std::string>{{"real", "data"}}));
+}
 
 class MadeByZip : public ::testing::TestWithParam<int> {};
 

@@ -7,6 +7,7 @@
 #include "archive/dos_time.h"
 #include "archive/member.h"
 #include "codec/common/transfer.h"
+#include "formats/little_endian.h"
 #include "formats/signature_scan.h"
 #include "platform/paths.h"
 
@@ -29,9 +30,6 @@ constexpr int kTypeComment = 2;     // the main header and comment headers
 constexpr int kTypeDirectory = 3;
 constexpr int kTypeLabel = 4;       // a volume label: no member
 constexpr uint32_t HIDDEN_ENTRY = 0x80000000u;
-
-uint32_t le16(const unsigned char* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; }
-uint32_t le32(const unsigned char* p) { return le16(p) | le16(p + 2) << 16; }
 
 struct Header {
   unsigned char basic[kMaxBasicHeader];

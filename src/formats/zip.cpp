@@ -10,6 +10,7 @@
 #include "archive/dos_time.h"
 #include "codec/common/transfer.h"
 #include "formats/inflate.h"
+#include "formats/little_endian.h"
 #include "formats/signature_scan.h"
 #include "platform/console.h"
 
@@ -29,10 +30,6 @@ constexpr uint32_t kTimestampExtraId = 0x5455;
 constexpr uint32_t kOwnerExtraId = 0x7875;
 constexpr uint32_t kMadeOnUnix = 3;  // the upper byte of "version made by"
 constexpr uint32_t kHostUnix = 1;    // the member's host code for the extraction
-
-uint32_t le16(const unsigned char* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; }
-uint32_t le32(const unsigned char* p) { return le16(p) | le16(p + 2) << 16; }
-uint64_t le64(const unsigned char* p) { return le32(p) | uint64_t(le32(p + 4)) << 32; }
 
 // The data of the extra field block with the given id (its size in *size),
 // or nullptr when the fields hold none.

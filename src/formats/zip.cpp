@@ -145,6 +145,12 @@ void read_central(IoFile* f) {
   }
 }
 
+// An archive of no members: the file begins with an end record that counts none.
+bool empty_archive(IoFile* f) {
+  unsigned char end[22];
+  return io_seek(f, 0, 0) >= 0 && io_read(f, end, 22) == 22 && signature_at(end, 5, 6) && le16(end + 10) == 0;
+}
+
 }  // namespace
 
 const FormatOps kZipOps = {zip_open, zip_next, zip_extract, crc32_update, refuse_build_header, refuse_write_global};
@@ -155,9 +161,9 @@ int zip_open(ArchiveFile* archive) {
   const int64_t at = find_header(f, 0, kScanLimit, 4, [](IoFile*, const unsigned char* p, int64_t) {
     return signature_at(p, 3, 4);
   });
-  if (at < 0) return 1;
+  if (at < 0 && !empty_archive(f)) return 1;
   archive->globalFlags = 0;
-  archive->prefixLength = at;
+  archive->prefixLength = at < 0 ? 0 : at;
   return 0;
 }
 

@@ -96,6 +96,16 @@ TEST(ZipMembers, APrefixBeyondTheScanIsRefused) {
   EXPECT_TRUE(contains(l.err, "far.zip: is not archive or bad format")) << l.err;
 }
 
+// What zip tools write for an archive of no members: the end record alone.
+TEST(ZipMembers, AnArchiveOfNoMembersOpens) {
+  Sandbox box;
+  box.write_file("none.zip", std::string("PK\x05\x06", 4) + std::string(18, '\0'));
+  for (const char* command : {"l", "t", "x"}) {
+    RunResult r = box.run({command, "-len", "none.zip"});
+    EXPECT_EQ(r.status, 0) << command << r.err;
+  }
+}
+
 TEST(ZipMembers, Zip64SizesOfTheLocalHeaderServeWithoutTheDirectory) {
   Sandbox box;
   const std::string whole = fixture("zip_stdin.zip");

@@ -21,6 +21,12 @@ constexpr int64_t kExtendedLimit = 1 << 20;  // largest long name or extended he
 constexpr uint32_t kHostUnix = 1;
 
 const char* const kTooLarge = "%: TAR member of 4 GiB or more, skipped";
+const char* const kSparse = "%: sparse member, not extracted";
+
+// GNU's sparse members: the old header type, its extension blocks of map
+// entries (each says at its end whether another follows).
+constexpr unsigned char kTypeSparse = 'S';
+constexpr int kSparseExtendedAt = 482, kSparseBlockExtendedAt = 504;
 
 // What the long-name and extended headers say about the member that follows
 // (and, for "g", about every member that follows).
@@ -30,8 +36,11 @@ struct Pending {
   int64_t size = -1;       // from a pax size
   int64_t mtime = -1;      // from a pax mtime
   int64_t globalMtime = -1;
+  bool sparse = false;     // from GNU.sparse.* keys: the data is a map and pieces
+  std::string sparseName;  // the sparse file's own name (GNU.sparse.name)
 };
 Pending pending;
+bool sparse = false;  // the current member holds a sparse file's pieces, not the file
 
 bool all_zero(const unsigned char* block) {
   for (int i = 0; i < TAR_BLOCK; i++)
@@ -76,7 +85,8 @@ bool checksum_holds(const unsigned char* block) {
 }
 
 bool known_type(unsigned char type) {
-  return type == 0 || (type >= '0' && type <= '7') || type == 'L' || type == 'K' || type == 'x' || type == 'g';
+  return type == 0 || (type >= '0' && type <= '7') || type == 'L' || type == 'K' || type == 'x' || type == 'g' ||
+         type == kTypeSparse;
 }
 
 bool valid_header(const unsigned char* block) {
@@ -126,6 +136,8 @@ void take_pax(const std::string& text, bool global) {
         if (key == "path") pending.name = value;
         if (key == "linkpath") pending.link = value;
         if (key == "size" && number >= 0) pending.size = number;
+        if (key.compare(0, 11, "GNU.sparse.") == 0) pending.sparse = true;
+        if (key == "GNU.sparse.name") pending.sparseName = value;
       }
     }
     at += length;
@@ -137,6 +149,8 @@ void clear_member_pending() {
   pending.link.clear();
   pending.size = -1;
   pending.mtime = -1;
+  pending.sparse = false;
+  pending.sparseName.clear();
 }
 
 }  // namespace
@@ -207,11 +221,19 @@ int tar_next(ArchiveFile* archive) {
       if (!prefix.empty()) name = prefix + "/" + name;
     }
     if (!pending.name.empty()) name = pending.name;
+    if (!pending.sparseName.empty()) name = pending.sparseName;
     std::string link = pending.link.empty() ? field_text(block + kLinkAt, kNameField) : pending.link;
     if (pending.size >= 0) size = pending.size;
     int64_t mtime = pending.mtime >= 0 ? pending.mtime : pending.globalMtime;
     if (mtime < 0) mtime = numeric_field(block + kMtimeAt, 12);
+    sparse = pending.sparse || type == kTypeSparse;
     clear_member_pending();
+    // The old sparse header's map may go on in blocks of its own before the data.
+    for (bool more = type == kTypeSparse && block[kSparseExtendedAt] != 0; more;) {
+      unsigned char extension[TAR_BLOCK];
+      if (io_read(f, extension, TAR_BLOCK) != TAR_BLOCK) return ENTRY_CUT_SHORT;
+      more = extension[kSparseBlockExtendedAt] != 0;
+    }
 
     const bool isLink = type == '1' || type == '2';
     if (isLink) size = 0;  // a link's size field says nothing of data here
@@ -258,6 +280,14 @@ int tar_next(ArchiveFile* archive) {
 uint32_t tar_extract(ArchiveFile* archive, IoFile* output, const PathName* displayName, const PathName* outputName) {
   transfer_begin(archive->file, output, archive->entry.unpackedSize);
   transfer_announce(displayName, outputName);
+  if (sparse) {
+    // Its data are a map and the pieces: written out as they stand they
+    // would make another file than the one archived.
+    print_text("\n");
+    report_error_path(kSparse, archive->entry.name);
+    transfer_finish();
+    return 0;
+  }
   copy_stored(archive->entry.unpackedSize);
   transfer_finish();
   return 0;

@@ -140,6 +140,27 @@ TEST_P(MadeHere, TreeComesBackWithModesAndTimes) {
 
 INSTANTIATE_TEST_SUITE_P(Formats, MadeHere, ::testing::Values("gnu", "ustar", "pax", "v7"));
 
+// A sparse file's member holds a map and the pieces; written as it stands it
+// would be another file. It is reported and left out; the walk goes on.
+class SparseMember : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(SparseMember, IsReportedNotWrittenAsAnotherFile) {
+  const std::string format = GetParam();
+  Sandbox box;
+  box.write_file("holes.bin", "");
+  ASSERT_EQ(truncate(box.path("holes.bin").c_str(), 1 << 20), 0);
+  box.write_file("after.txt", "after");
+  std::string command = "cd " + box.dir() + " && printf data | dd of=holes.bin bs=1 seek=500000 conv=notrunc " +
+                        "2>/dev/null && tar --format=" + format + " -S -cf sparse.tar holes.bin after.txt";
+  ASSERT_EQ(system(command.c_str()), 0) << command;
+  RunResult x = box.run({"x", "-len", "-y", "sparse.tar", "out/"});
+  EXPECT_NE(x.status, 0);
+  EXPECT_TRUE(contains(x.err, "holes.bin: sparse member, not extracted")) << x.err;
+  EXPECT_EQ(e2e::files_below(box.path("out")), (std::map<std::string, std::string>{{"after.txt", "after"}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, SparseMember, ::testing::Values("gnu", "pax"));
+
 TEST(TarDetection, ByContentWithoutTheExtension) {
   Sandbox box;
   box.write_file("backup.dat", e2e::Sandbox::read_whole((std::string(KVX_FIXTURES) + "/tar/tar_ustar.tar").c_str()));

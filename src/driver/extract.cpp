@@ -327,8 +327,10 @@ IoFile* create_output(const EntryInfo& entry, const PathName& output, const File
       (laterPiece ? IO_MODE_WRITE : IO_MODE_CREATE) | (transfer.textMode ? 0 : IO_MODE_DIRECT) | IO_MODE_NO_FOLLOW;
   char path[PATH_MAX_TEXT];
   output.full_path(path);
-  // A link at the name is replaced, never written through; so is a file with
-  // other names (hard links), whose other names keep their content.
+  // A link at the name is replaced, never written through; so is anything
+  // else that is no plain file (a pipe would swallow the data, a device take
+  // it), and a file with other names (hard links), whose other names keep
+  // their content.
   FileStatus status{};
   const bool exists = known ? known->mode != 0 : text_lstat(path, status) == 0;
   if (known) status = *known;
@@ -338,7 +340,8 @@ IoFile* create_output(const EntryInfo& entry, const PathName& output, const File
     report_error_path(kPieceGap, output);
     return nullptr;
   }
-  if (exists && (status.is_link() || (!laterPiece && status.is_regular() && status.nlink > 1))) path_unlink(output);
+  const bool special = exists && !status.is_regular() && !status.is_directory();
+  if (special || (exists && !laterPiece && status.is_regular() && status.nlink > 1)) path_unlink(output);
   IoFile* file = io_open(path, mode);
   // A read-only file is not in the way: one the user agreed to overwrite
   // (an earlier extraction made it read-only, say) is replaced, and the

@@ -162,6 +162,18 @@ TEST(LinksInTheTarget, AFileWithOtherNamesIsReplacedNotWrittenThrough) {
   EXPECT_EQ(t.box.read_file("outside/sentinel"), "outside");
 }
 
+// A pipe at the name would take the data and keep none of it.
+TEST(LinksInTheTarget, APipeAtTheNameIsReplacedByTheMember) {
+  Target t(Target::Members{{"pipe", "member"}});
+  ASSERT_EQ(mkfifo(t.box.path("work/pipe").c_str(), 0644), 0);
+  RunResult r = t.box.run_in("work", {"x", "-len", "-y", "arc"}, "", 10);
+  EXPECT_EQ(r.status, 0) << r.err;
+  struct stat st;
+  ASSERT_EQ(lstat(t.box.path("work/pipe").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(t.box.read_file("work/pipe"), "member");
+}
+
 // A member whose stored path is ".../x" would land one level up.
 TEST(OutputDirectory, ThreeDotsStayInside) {
   Target t(Target::Members{{".../escape", "evil"}, {"ok.txt", "fine"}});

@@ -26,6 +26,9 @@ const char* const kSparse = "%: sparse member, not extracted";
 // GNU's sparse members: the old header type, its extension blocks of map
 // entries (each says at its end whether another follows).
 constexpr unsigned char kTypeSparse = 'S';
+// GNU's other kinds of header: a volume label (no member), and a directory
+// of an incremental dump whose data lists its contents.
+constexpr unsigned char kTypeLabel = 'V', kTypeDumpDirectory = 'D';
 constexpr int kSparseExtendedAt = 482, kSparseBlockExtendedAt = 504;
 
 // What the long-name and extended headers say about the member that follows
@@ -86,7 +89,7 @@ bool checksum_holds(const unsigned char* block) {
 
 bool known_type(unsigned char type) {
   return type == 0 || (type >= '0' && type <= '7') || type == 'L' || type == 'K' || type == 'x' || type == 'g' ||
-         type == kTypeSparse;
+         type == kTypeSparse || type == kTypeLabel || type == kTypeDumpDirectory;
 }
 
 bool valid_header(const unsigned char* block) {
@@ -213,6 +216,11 @@ int tar_next(ArchiveFile* archive) {
       if (type == 'x' || type == 'g') take_pax(text, type == 'g');
       continue;  // the member they describe follows
     }
+    if (type == kTypeLabel) {
+      clear_member_pending();
+      if (io_seek(f, padded(size), 1) < 0) return ENTRY_CUT_SHORT;
+      continue;
+    }
 
     std::string name = field_text(block, kNameField);
     // POSIX ustar (not GNU's "ustar  ") keeps the start of a long path in the prefix field.
@@ -242,7 +250,7 @@ int tar_next(ArchiveFile* archive) {
     e.headerSize = TAR_BLOCK;
     e.host = kHostUnix;
     e.methodCode = 0;
-    if (type == '5' || (!name.empty() && name.back() == '/')) {
+    if (type == '5' || type == kTypeDumpDirectory || (!name.empty() && name.back() == '/')) {
       take_directory_name(e, name);
     } else {
       take_member_name(e, name.c_str());
@@ -271,7 +279,8 @@ int tar_next(ArchiveFile* archive) {
       io_seek(f, archive->nextPos, 0);
       continue;
     }
-    e.unpackedSize = e.packedSize = uint32_t(size);
+    // A dump directory's data lists its contents: passed over, not extracted.
+    e.unpackedSize = e.packedSize = type == kTypeDumpDirectory ? 0 : uint32_t(size);
     e.dataCrc = 0;
     return 1;
   }

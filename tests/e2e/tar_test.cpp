@@ -140,6 +140,29 @@ TEST_P(MadeHere, TreeComesBackWithModesAndTimes) {
 
 INSTANTIATE_TEST_SUITE_P(Formats, MadeHere, ::testing::Values("gnu", "ustar", "pax", "v7"));
 
+// GNU tar's other headers: a volume label is no member, and the directories
+// of an incremental dump are directories whose data lists their contents.
+class GnuHeaders : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(GnuHeaders, AreReadAsWhatTheyAre) {
+  Sandbox box;
+  box.write_file("tree/a.txt", "a");
+  box.write_file("tree/sub/b.txt", "b");
+  box.make_dir("tree/empty");
+  std::string command = "cd " + box.dir() + " && tar " + GetParam() + " -cf made.tar tree 2>/dev/null";
+  ASSERT_EQ(system(command.c_str()), 0) << command;
+  RunResult x = box.run({"x", "-len", "-y", "made.tar", "out/"});
+  EXPECT_EQ(x.status, 0) << x.err;
+  EXPECT_EQ(e2e::files_below(box.path("out")),
+            (std::map<std::string, std::string>{{"tree/a.txt", "a"}, {"tree/sub/b.txt", "b"}}));
+  EXPECT_TRUE(box.exists("out/tree/empty"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, GnuHeaders, ::testing::Values("-V label", "--listed-incremental=snapshot"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                           return std::string(info.param[1] == 'V' ? "volume_label" : "incremental");
+                         });
+
 // A sparse file's member holds a map and the pieces; written as it stands it
 // would be another file. It is reported and left out; the walk goes on.
 class SparseMember : public ::testing::TestWithParam<const char*> {};
@@ -217,7 +240,7 @@ INSTANTIATE_TEST_SUITE_P(
                    },
                    "bad.tar: header CRC error at offset 1024"},
         DamageCase{"a type this reader does not know",
-                   [] { return tar::member("good.txt", "good") + tar::member("evil", "evil", 'V') + std::string(1024, '\0'); },
+                   [] { return tar::member("good.txt", "good") + tar::member("evil", "evil", 'Z') + std::string(1024, '\0'); },
                    "bad.tar: bad header format at offset 1024"},
         DamageCase{"data past the end of the file",
                    [] { return tar::member("good.txt", "good") + tar::header("evil", 100000); },

@@ -181,7 +181,7 @@ void read_response_file(const char* path, int base) {
   }
   // A list of names that cannot be read must not turn into "every file".
   size_t size = 0;
-  char* text = io_read_whole(path, &size);
+  char* text = io_read_whole(path, &size, RESPONSE_FILE_LIMIT);
   if (!text) {
     if (errno == ENOMEM) fatal_error(message_text(MSG_NO_MEMORY));
     report_error_because(message_text(MSG_RESPONSE_FILE_MISSING), path, errno == ENOENT ? nullptr : strerror(errno));

@@ -2,6 +2,8 @@
 // switches, the archive-kind table and the consistency checks of the switches.
 #pragma once
 
+#include <cstddef>
+
 #include "driver/options.h"
 
 // Position given to the words of the options file: far below 1, so that none
@@ -9,6 +11,9 @@
 constexpr int OPTIONS_FILE_BASE = -32767;
 // Response files may name further response files down to this depth.
 constexpr int RESPONSE_FILE_DEPTH_MAX = 16;
+// The most a response or options file may hold: a list of a million long
+// names; more is refused rather than read until memory runs out.
+constexpr size_t RESPONSE_FILE_LIMIT = size_t(64) << 20;
 
 // Classifies one argument; position 1 marks the command argument.
 void parse_argument(const char* text, int position);

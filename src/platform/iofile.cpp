@@ -512,7 +512,7 @@ void io_truncate(IoFile* f, int64_t offset) {
 
 const char* io_error_text(const IoFile* f) { return f && f->error ? std::strerror(f->error) : nullptr; }
 
-char* io_read_whole(const char* name, size_t* length) {
+char* io_read_whole(const char* name, size_t* length, size_t limit) {
   int handle = ::open(name, O_RDONLY | O_CLOEXEC);
   if (handle < 0) return nullptr;
   size_t size = 0;
@@ -542,6 +542,12 @@ char* io_read_whole(const char* name, size_t* length) {
     }
     if (r == 0) break;
     size += static_cast<size_t>(r);
+    if (size > limit) {
+      std::free(text);
+      text = nullptr;
+      errno = EFBIG;
+      break;
+    }
   }
   int reason = errno;
   ::close(handle);

@@ -101,7 +101,8 @@ void io_truncate(IoFile* f, int64_t offset);         // with -1 it changes nothi
 const char* io_error_text(const IoFile* f);
 // Reads a whole file (a pipe or device too) into a zero-terminated heap
 // buffer to be released with free(); *length gets its size. Null when it
-// cannot be opened or read; errno then tells why.
-char* io_read_whole(const char* name, size_t* length);
+// cannot be opened or read, or holds more than limit bytes (EFBIG: a
+// device can give bytes without end); errno then tells why.
+char* io_read_whole(const char* name, size_t* length, size_t limit);
 
 static_assert(sizeof(IoFile) == 48, "the fields of IoFile take 48 bytes ahead of the buffer");

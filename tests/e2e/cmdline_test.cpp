@@ -55,6 +55,8 @@ std::vector<Case> cases() {
        {{"list", std::string(100000, ' ') + "-V"}}},
       {"a missing response file fails the run", {"s", "@nothere", "arc"}, 1,
        {"Responce file nothere did not found"}, {}, {}},
+      {"a response file without end is refused, not read until memory runs out", {"s", "@/dev/zero", "arc"}, 1,
+       {"Responce file /dev/zero did not found: File too large"}, {}, {}},
       {"'-' alone is an unknown switch", {"s", "-", "arc"}, 0, {"Unknown command `'"}, {}, {}},
       {"'-' alone as the command is unknown", {"-", "-s", "arc"}, 0, {"Unknown command `'"}, {"Garbage"}, {}},
       {"an empty command is unknown", {"", "-s", "arc"}, 0, {"Unknown command `'"}, {}, {}},

@@ -159,6 +159,10 @@ TEST_P(ForeignTree, ComesBackWithItsModesAndExactTimes) {
               {"src/sealed/", "", 0555, utc(2037, 1, 19, 3, 14, 9)},
               {"src/empty/", "", 0750, utc(1990, 1, 1, 0, 0, 0)},
               {"src/", "", 0755, utc(2010, 5, 5, 5, 5, 5)}});
+  const bool root = geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(lchown(box.path("src/secret").c_str(), 1234, 4321), 0);
+  }
   const std::string make = "cd " + box.dir() + " && " + tool.command;
   ASSERT_EQ(system(make.c_str()), 0) << make;
   const std::string archive = std::string("arc.") + tool.name;
@@ -166,6 +170,12 @@ TEST_P(ForeignTree, ComesBackWithItsModesAndExactTimes) {
   ASSERT_EQ(extracted.status, 0) << extracted.out << extracted.err;
   EXPECT_EQ(tree_below(box.path("out/src")), tree_below(box.path("src")));
   EXPECT_EQ(stat_of(box.path("out/src")), stat_of(box.path("src")));
+  if (!root) return;
+  // With -n, as root, the owner comes back too.
+  ASSERT_EQ(box.run({"x", "-len", "-n", archive, "owned/"}).status, 0);
+  const Stat owned = stat_of(box.path("owned/src/secret"));
+  EXPECT_EQ(owned.uid, 1234u);
+  EXPECT_EQ(owned.gid, 4321u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Tools, ForeignTree,

@@ -56,7 +56,11 @@ bool read_comment_line(IoFile* file, char* line) {
 IoFile* comment_file() {
   if (!commentFile.tried) {
     commentFile.tried = 1;
-    commentFile.file = io_open_path(*options.commentFile, IO_MODE_READ);
+    // It is read from its start for every member, so it must be a plain
+    // file: a pipe would serve once, a device never end.
+    FileStatus status{};
+    const bool plain = path_stat(*options.commentFile, status) == 0 && status.is_regular();
+    commentFile.file = plain ? io_open_path(*options.commentFile, IO_MODE_READ) : nullptr;
     if (!commentFile.file) report_error_path(message_text(MSG_NO_COMMENT_FILE), *options.commentFile);
   }
   return commentFile.file;

@@ -298,7 +298,12 @@ TEST_F(CommentFile, IsPreferredToTypedComments) {
 
 // A missing comment file is reported once and changes nothing; the run keeps
 // the failed open, so this runs in a process of its own.
-TEST(CommentFileMissing, IsReportedOnceAndMembersKeepTheirComments) {
+class CommentFileMissing : public ::testing::TestWithParam<const char*> {};
+
+// A device is no comment file either: it is read from its start for every
+// member, and /dev/zero would never end.
+TEST_P(CommentFileMissing, IsReportedOnceAndMembersKeepTheirComments) {
+  const std::string path = GetParam();
   GTEST_FLAG_SET(death_test_style, "threadsafe");   // a fresh process, whatever ran before
   EXPECT_EXIT(
       {
@@ -308,7 +313,7 @@ TEST(CommentFileMissing, IsReportedOnceAndMembersKeepTheirComments) {
         FILE* errors = tmpfile();
         console_use_streams(nullptr, errors, nullptr);
         set_error_count(0);
-        options.commentFile = new PathName("/nonexistent/kvx/comments.txt");
+        options.commentFile = new PathName(path.c_str());
         options.commentPerFile = 1;   // no fallback to typing either
         EntryInfo* first = member("a.txt", 0, "keep");
         comment_member(first);
@@ -316,11 +321,13 @@ TEST(CommentFileMissing, IsReportedOnceAndMembersKeepTheirComments) {
         EntryInfo* second = member("b.txt");
         comment_member(second);
         ok = ok && second->commentText[0] == '\0' && error_count() == 1;
-        ok = ok && contents(errors) == "\acan't open comment-responce file /nonexistent/kvx/comments.txt\n";
+        ok = ok && contents(errors) == "\acan't open comment-responce file " + path + "\n";
         exit(ok ? 0 : 1);
       },
       ::testing::ExitedWithCode(0), "");
 }
+
+INSTANTIATE_TEST_SUITE_P(Paths, CommentFileMissing, ::testing::Values("/nonexistent/kvx/comments.txt", "/dev/zero"));
 
 // ---- the archive comment ----
 

@@ -26,10 +26,10 @@ const char* const kSparse = "%: sparse member, not extracted";
 // GNU's sparse members: the old header type, its extension blocks of map
 // entries (each says at its end whether another follows).
 constexpr unsigned char kTypeSparse = 'S';
+constexpr int kSparseExtendedAt = 482, kSparseBlockExtendedAt = 504;
 // GNU's other kinds of header: a volume label (no member), and a directory
 // of an incremental dump whose data lists its contents.
 constexpr unsigned char kTypeLabel = 'V', kTypeDumpDirectory = 'D';
-constexpr int kSparseExtendedAt = 482, kSparseBlockExtendedAt = 504;
 
 // What the long-name and extended headers say about the member that follows
 // (and, for "g", about every member that follows).

@@ -128,6 +128,7 @@ def own_format(work):
         if blocked and len(coded) >= 2:
             (f0, u0, p0, s0), (_, u1, _, s1) = coded[0], coded[1]
             unpack_seed(method_target(f0), tag + "_pair", max(u0, u1), s0 + s1, first=p0)
+    long_codes(work)
     walk_seed("kvn_walk", "program_before", b"\x7fELF" + bytes(300) + read(os.path.join(work, "default.kvn")))
     put("kvn_walk", "detect", bytes([WALK_REPAIR | WALK_DETECT]) + read(os.path.join(work, "default.kvn")))
     volumes = os.path.join(work, "vol.kvn")
@@ -140,6 +141,23 @@ def own_format(work):
     walk_seed("kvx_walk", "members", read(older))
     kvx_run(work, "a", "-+4", os.path.join(work, "fast.kvx"), "text", "crlf")
     walk_seed("kvx_walk", "fast", read(os.path.join(work, "fast.kvx")))
+
+
+def long_codes(work):
+    """A member whose character code has codes longer than the decoder's
+    lookup table: byte k occurs about 2^(13-k) times, in shuffled order so
+    that few matches form."""
+    data = bytearray()
+    for k in range(16):
+        data += bytes([65 + k]) * (1 << max(0, 13 - k))
+    random.Random(2).shuffle(data)
+    with open(os.path.join(work, "skewed"), "wb") as f:
+        f.write(data)
+    archive = os.path.join(work, "skewed.kvn")
+    kvx_run(work, "a", archive, "skewed")
+    members, _ = kvn_members(read(archive))
+    flags, unpacked, _, stream = members[0]
+    unpack_seed(method_target(flags), "long_codes", unpacked, stream)
 
 
 # ---- peers and fixtures ----

@@ -30,6 +30,18 @@ enum NameProblem : uint8_t {
   NAME_LINE_END = 2,  // holds a line end, where a path here would be cut
 };
 
+// Host system codes of members. Members of hosts 1 and 4 carry Unix data
+// (mode with its type bits, exact time, owner, link target); foreign readers
+// give their Unix members host 1.
+constexpr uint32_t HOST_DOS = 0;
+constexpr uint32_t HOST_UNIX = 1;
+constexpr uint32_t HOST_OS2 = 2;
+constexpr uint32_t HOST_LONG_NAME = 3;  // its block holds a long name, no mode
+constexpr uint32_t HOST_UNIX_Q = 4;     // listed "Q"
+constexpr uint32_t HOST_WIN32 = 5;
+
+inline bool host_carries_unix_data(uint32_t host) { return host == HOST_UNIX || host == HOST_UNIX_Q; }
+
 // The current member, in one shape for every format.
 struct EntryInfo {
   uint32_t magic = 0;                   // entry magic of the own format; 0 for other formats

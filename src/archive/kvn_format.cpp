@@ -104,13 +104,13 @@ int read_optional_blocks(const unsigned char* body, int pos, int length, EntryIn
     e.commentLength = uint16_t(n);
     pos += n;
   }
-  if ((e.flags & ENTRY_EXTENSION) && e.host >= 1 && e.host <= 5) {
+  if ((e.flags & ENTRY_EXTENSION) && e.host >= HOST_UNIX && e.host <= HOST_WIN32) {
     if (pos + 2 > length) return kBadField;
     int m = get_be16(body + pos);
     pos += 2;
     if (pos + m > length) return kBadField;
     const unsigned char* block = body + pos;
-    if (e.host == 1 || e.host == 4) {
+    if (host_carries_unix_data(e.host)) {
       // Unix block: mode, mtime, uid, gid, then the link target.
       memset(e.linkTarget, 0, sizeof e.linkTarget);
       if (m >= 16) {
@@ -125,7 +125,7 @@ int read_optional_blocks(const unsigned char* body, int pos, int length, EntryIn
         if (n > sizeof e.linkTarget - 1) n = sizeof e.linkTarget - 1;
         memcpy(e.linkTarget, block + 16, n);
       }
-    } else if (e.host == 3 || e.host == 5) {
+    } else if (e.host == HOST_LONG_NAME || e.host == HOST_WIN32) {
       // Long name replacing the body's name; one that does not fit a path is refused, not cut.
       if (m > int(sizeof e.linkTarget) - 1) return kBadField;
       memcpy(e.linkTarget, block, size_t(m));
@@ -274,7 +274,7 @@ int read_entry_header(ArchiveFile* archive) {
   e.flags = get_be16(body);
   e.host = body[2];
   e.time = get_be32(body + 4);
-  if (e.host == 0 || e.host == 2 || e.host == 5) e.mode = mode_from_attribute(body[3]);
+  if (e.host == HOST_DOS || e.host == HOST_OS2 || e.host == HOST_WIN32) e.mode = mode_from_attribute(body[3]);
 
   const unsigned char* nameEnd =
       static_cast<const unsigned char*>(memchr(body + 8, '\0', size_t(length - 8)));
@@ -311,7 +311,7 @@ int build_entry_header(unsigned char* buffer, int capacity, EntryInfo* entry) {
   if (entry->pieceOffset != 0) entry->flags |= ENTRY_PIECE;
   // Members of Unix hosts carry the Unix block; any other entry is written
   // as host 5 with attribute 0, without a block.
-  const bool unixBlock = entry->host == 1 || entry->host == 4;
+  const bool unixBlock = host_carries_unix_data(entry->host);
   if (unixBlock) {
     entry->flags |= ENTRY_EXTENSION;
   } else {
@@ -333,7 +333,7 @@ int build_entry_header(unsigned char* buffer, int capacity, EntryInfo* entry) {
   put_be16(buffer + 4, uint32_t(length));
   unsigned char* p = buffer + 6;
   put_be16(p, entry->flags);
-  p[2] = uint8_t(unixBlock ? entry->host : 5);
+  p[2] = uint8_t(unixBlock ? entry->host : HOST_WIN32);
   p[3] = uint8_t(unixBlock ? attribute_from_mode(entry->mode) : 0);
   put_be32(p + 4, entry->time);
   memcpy(p + 8, name, size_t(nameBytes));
@@ -404,5 +404,5 @@ void fill_entry_from_file(const char* name, const FileStatus& status, EntryInfo*
   entry->mode = uint32_t(status.mode);
   entry->uid = status.uid;
   entry->gid = status.gid;
-  entry->host = 1;
+  entry->host = HOST_UNIX;
 }

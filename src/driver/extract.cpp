@@ -387,7 +387,7 @@ Attributes attributes_of(const EntryInfo& entry) {
 // Members from Unix hosts (1 and 4) carry their exact time, permission bits
 // and owner; from other hosts only the DOS time and the writable bit count.
 void set_time_and_attributes(const Attributes& a, const PathName& output) {
-  const bool unixHost = a.host == 1 || a.host == 4;
+  const bool unixHost = host_carries_unix_data(a.host);
   if (unixHost && a.mode != 0) {
     // The owner first: changing it may clear permission bits.
     if (options.restoreOwners && set_owner(output, a.uid, a.gid) != 0) {
@@ -573,7 +573,7 @@ void extract_member(ArchiveFile* archive, int mode) {
     extract_directory_member(entry, output);
     return;
   }
-  if (entry.linkTarget[0] && (entry.host == 1 || entry.host == 4)) {
+  if (entry.linkTarget[0] && host_carries_unix_data(entry.host)) {
     if (make_link(entry.linkTarget, output) != 0) {
       print_action_with(entry.name, ActionKind::Skip, "\n");
       return;

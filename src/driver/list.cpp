@@ -69,21 +69,21 @@ void print_hex8(uint32_t value) {
 // Host system and access rights, 13 characters.
 void print_host_and_access(const EntryInfo& entry) {
   switch (entry.host) {
-    case 0:
+    case HOST_DOS:
       print_text("DOS          ");
       return;
-    case 5:
+    case HOST_WIN32:
       print_text("WIN32        ");
       return;
-    case 1:
-    case 4:
+    case HOST_UNIX:
+    case HOST_UNIX_Q:
       break;
     default:
       print_text("?            ");
       return;
   }
   char field[14];
-  field[0] = entry.host == 1 ? 'U' : 'Q';
+  field[0] = entry.host == HOST_UNIX ? 'U' : 'Q';
   field[1] = ' ';
   uint32_t mode = entry.mode;
   field[2] = (mode & 0x4000) ? 'd' : (mode & 0x1000) ? 'f' : (mode & 0x2000) ? 'c' : '-';

@@ -23,8 +23,8 @@ constexpr unsigned kVolume = 0x04;    // continued in the next volume
 constexpr unsigned kExtFile = 0x08;   // continued from the previous volume
 constexpr unsigned kBackup = 0x20;
 
-constexpr int kHostUnix = 2;
-constexpr int kHostOs2 = 5;
+constexpr int kArjHostUnix = 2;
+constexpr int kArjHostOs2 = 5;
 constexpr int kTypeText = 1;
 constexpr int kTypeComment = 2;     // the main header and comment headers
 constexpr int kTypeDirectory = 3;
@@ -112,11 +112,11 @@ int arj_next(ArchiveFile* archive) {
   const int host = b[3];
   const unsigned arjFlags = b[4];
   const int type = b[6];
-  e.host = host == kHostUnix ? 1 : host == kHostOs2 ? 2 : 0;
+  e.host = host == kArjHostUnix ? HOST_UNIX : host == kArjHostOs2 ? HOST_OS2 : HOST_DOS;
   e.methodCode = b[5];
   // Archives from Unix hosts keep seconds since 1970 where others keep a DOS date.
   const uint32_t stamp = le32(b + 8);
-  if (host == kHostUnix) {
+  if (host == kArjHostUnix) {
     e.mtime = stamp;
     e.time = pack_dos_time(stamp);
   } else {
@@ -126,7 +126,7 @@ int arj_next(ArchiveFile* archive) {
   e.unpackedSize = le32(b + 16);
   e.dataCrc = le32(b + 20);
   const uint32_t access = le16(b + 26);
-  e.mode = host == kHostUnix ? access : (access & 1) ? 0444 : 0777;
+  e.mode = host == kArjHostUnix ? access : (access & 1) ? 0444 : 0777;
   if (arjFlags & kGarbled) e.flags |= ENTRY_CONV_KEY;
   if (arjFlags & kBackup) e.flags |= ENTRY_G;
   if ((arjFlags & kExtFile) && first >= 34) {

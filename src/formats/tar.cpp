@@ -18,7 +18,6 @@ constexpr int kModeAt = 100, kUidAt = 108, kGidAt = 116, kSizeAt = 124, kMtimeAt
 constexpr int kChecksumAt = 148, kTypeAt = 156, kLinkAt = 157, kMagicAt = 257, kPrefixAt = 345;
 constexpr int kPrefixField = 155;
 constexpr int64_t kExtendedLimit = 1 << 20;  // largest long name or extended header read
-constexpr uint32_t kHostUnix = 1;
 
 const char* const kTooLarge = "%: TAR member of 4 GiB or more, skipped";
 const char* const kSparse = "%: sparse member, not extracted";
@@ -248,7 +247,7 @@ int tar_next(ArchiveFile* archive) {
     archive->dataPos = io_tell(f);
     archive->nextPos = archive->dataPos + padded(size);
     e.headerSize = TAR_BLOCK;
-    e.host = kHostUnix;
+    e.host = HOST_UNIX;
     e.methodCode = 0;
     if (type == '5' || type == kTypeDumpDirectory || (!name.empty() && name.back() == '/')) {
       take_directory_name(e, name);

@@ -29,7 +29,6 @@ constexpr uint32_t kZip64ExtraId = 0x0001;
 constexpr uint32_t kTimestampExtraId = 0x5455;
 constexpr uint32_t kOwnerExtraId = 0x7875;
 constexpr uint32_t kMadeOnUnix = 3;  // the upper byte of "version made by"
-constexpr uint32_t kHostUnix = 1;    // the member's host code for the extraction
 
 // The data of the extra field block with the given id (its size in *size),
 // or nullptr when the fields hold none.
@@ -212,7 +211,7 @@ int zip_next(ArchiveFile* archive) {
     e.unpackedSize = record->second.unpacked;
   }
   encrypted = (flags & kEncrypted) != 0;
-  e.host = 0;
+  e.host = HOST_DOS;
   e.mode = 0644;
   e.nameLength = uint16_t(nameLength);
   if (nameLength > 0 && name[nameLength - 1] == '/') {
@@ -225,7 +224,7 @@ int zip_next(ArchiveFile* archive) {
   const uint32_t unixMode = record != central.end() ? record->second.unixMode : 0;
   const uint32_t type = unixMode & 0170000;
   if ((unixMode & 07777) != 0 && (type == 0 || type == 0100000 || type == 0040000)) {
-    e.host = kHostUnix;
+    e.host = HOST_UNIX;
     e.mode = ((e.flags & ENTRY_DIRECTORY) ? 0040000u : 0100000u) | (unixMode & 07777);
     const int64_t dosSeconds = unpack_dos_time(e.time);
     e.mtime = dosSeconds < 0 ? 0 : dosSeconds;
@@ -235,7 +234,7 @@ int zip_next(ArchiveFile* archive) {
   if (type == 0120000) {
     // A symbolic link holds its target as data. Links are not made here: it
     // is listed with its target (when stored) and passed over, as in TAR.
-    e.host = kHostUnix;
+    e.host = HOST_UNIX;
     e.mode = unixMode;
     uint32_t n = e.methodCode == 0 && e.packedSize < sizeof e.linkTarget ? e.packedSize : 0;
     if (n > 0 && (io_read(f, e.linkTarget, int(n)) != int(n) || memchr(e.linkTarget, 0, n) != nullptr)) n = 0;

@@ -23,7 +23,7 @@ LARGEST_SEED = 40000  # bytes; larger fixtures are left out
 LARGEST_STREAM = 16000  # bytes of a Deflate stream taken as a seed
 
 WALK_REPAIR, WALK_DETECT = 0x01, 0x02
-ROUND_NARROW, ROUND_BLOCK, ROUND_MEMORY = 0x08, 0x10, 0x20
+ROUND_NARROW, ROUND_BLOCK, ROUND_MEMORY, ROUND_EXPAND = 0x08, 0x10, 0x20, 0x40
 
 
 def put(target, name, data):
@@ -231,6 +231,9 @@ def round_trips():
                 bytes_ = data[name]
                 split = len(bytes_) // 3
                 put(target, "%s_%02x" % (name, choice), bytes([choice]) + struct.pack("<I", split)[:3] + bytes_)
+        # Repeated to fill the models' budgets (and, in block mode, split late).
+        for choice in (ROUND_EXPAND, ROUND_EXPAND | ROUND_BLOCK):
+            put(target, "expanded_%02x" % choice, bytes([choice]) + struct.pack("<I", 300000)[:3] + data["text"])
 
 
 def command_lines():

@@ -164,7 +164,17 @@ void fuzz_round_trip(const uint8_t* data, size_t size) {
   if (size < kHead) return;
   const uint8_t choice = data[0];
   const uint8_t* bytes = data + kHead;
-  const size_t length = size - kHead;
+  size_t length = size - kHead;
+  std::vector<uint8_t> expanded;
+  if ((choice & ROUND_EXPAND) && length > 0) {
+    // Each copy is XORed with its own byte: the same shapes in new contexts.
+    expanded.resize(ROUND_EXPANDED_LENGTH);
+    for (size_t i = 0; i < expanded.size(); i++) {
+      expanded[i] = static_cast<uint8_t>(bytes[i % length] ^ ((i / length) * 0x9Du));
+    }
+    bytes = expanded.data();
+    length = expanded.size();
+  }
   const MethodRow& row = method_for_packing();
   codecSettings.narrowWindow = (choice & ROUND_NARROW) != 0;
   codecSettings.blockMode = (choice & ROUND_BLOCK) != 0;

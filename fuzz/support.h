@@ -47,8 +47,13 @@ void fuzz_unpack(int method, const uint8_t* data, size_t size);
 // others), three bytes of split (little-endian), then the bytes. In block
 // mode the bytes form two members, the first split bytes long; in memory
 // mode (default method only) the member is coded into memory with a budget
-// of split bytes, and the bytes it stands for must come back.
+// of split bytes, and the bytes it stands for must come back. With
+// ROUND_EXPAND the bytes are first repeated, each copy changed, to
+// ROUND_EXPANDED_LENGTH bytes: long enough to fill the context models' budgets
+// and the default method's window, which short fuzz inputs never do.
 constexpr uint8_t ROUND_NARROW = 0x08;
 constexpr uint8_t ROUND_BLOCK = 0x10;
 constexpr uint8_t ROUND_MEMORY = 0x20;
+constexpr uint8_t ROUND_EXPAND = 0x40;
+constexpr size_t ROUND_EXPANDED_LENGTH = 384 * 1024;
 void fuzz_round_trip(const uint8_t* data, size_t size);

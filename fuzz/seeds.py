@@ -233,7 +233,9 @@ def round_trips():
                 put(target, "%s_%02x" % (name, choice), bytes([choice]) + struct.pack("<I", split)[:3] + bytes_)
         # Repeated to fill the models' budgets (and, in block mode, split late).
         for choice in (ROUND_EXPAND, ROUND_EXPAND | ROUND_BLOCK):
-            put(target, "expanded_%02x" % choice, bytes([choice]) + struct.pack("<I", 300000)[:3] + data["text"])
+            for name in ("text", "random"):
+                put(target, "expanded_%s_%02x" % (name, choice),
+                    bytes([choice]) + struct.pack("<I", 300000)[:3] + data[name])
 
 
 def command_lines():

@@ -55,5 +55,5 @@ constexpr uint8_t ROUND_NARROW = 0x08;
 constexpr uint8_t ROUND_BLOCK = 0x10;
 constexpr uint8_t ROUND_MEMORY = 0x20;
 constexpr uint8_t ROUND_EXPAND = 0x40;
-constexpr size_t ROUND_EXPANDED_LENGTH = 384 * 1024;
+constexpr size_t ROUND_EXPANDED_LENGTH = 192 * 1024;
 void fuzz_round_trip(const uint8_t* data, size_t size);

@@ -32,6 +32,7 @@ const char* const kNoName = "member without a file name, not extracted";
 const char* const kPieceGap = "%: piece does not continue the file, not extracted";
 const char* const kLinkOnTheWay = "%: path leads through a symbolic link, not extracted";
 const char* const kCannotSetOwner = "%: cannot set owner";
+const char* const kDirectoryInTheWay = "%: a directory is in the way, not extracted";
 const char* const kArchiveItself = "%: is the archive being read, not overwritten";
 const char* const kVolumeMissing = "%: volume not found";
 constexpr int kVolumeQuestionsWithoutTerminal = 3;  // answers read from a pipe or file
@@ -289,7 +290,11 @@ bool target_accepted(const EntryInfo& entry, PathName& output, const FileStatus*
     } else if (path_lstat(output, status) != 0) {
       return options.extractOverwriteMode != OVERWRITE_FRESH;
     }
-    if (status.is_directory()) return false;
+    // The directory and what it holds stay; the member is not lost silently.
+    if (status.is_directory()) {
+      report_error_path(kDirectoryInTheWay, output);
+      return false;
+    }
     // A piece of a split file goes into the file that holds the earlier
     // pieces (it carries the member's time); later pieces do so whatever the
     // overwrite mode, so that a file is never left with its first piece only.

@@ -419,6 +419,16 @@ TEST_F(ExtractTest, AFileThatCannotBeCreatedIsSkipped) {
   EXPECT_EQ(box.read_file("free.txt"), "y");
 }
 
+TEST_F(ExtractTest, ADirectoryInTheWayOfAFileIsKeptAndReported) {
+  make_archive({{"taken", "member"}, {"free.txt", "y"}});
+  box.write_file("taken/keep", "kept");
+  e2e::RunResult r = box.run({"x", "arc", "-y"});
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  EXPECT_NE(r.err.find("taken: a directory is in the way"), std::string::npos) << r.err;
+  EXPECT_EQ(box.read_file("taken/keep"), "kept");
+  EXPECT_EQ(box.read_file("free.txt"), "y");
+}
+
 TEST_F(ExtractTest, TheArchiveBeingReadIsNeverOverwritten) {
   make_archive({{"arc.kvn", "an older archive"}, {"other.txt", "other"}});
   const std::string before = box.read_file("arc.kvn");

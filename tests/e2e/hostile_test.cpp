@@ -155,6 +155,8 @@ const HostileCase kCases[] = {
     {"nested_300_levels", {{nested(300), kEvil}}, false, {"name is too long", "bad header format"}, ""},
     {"duplicate_names", {{"twice", "first"}, {"twice", "second"}}, false, {}, "twice"},
     {"a_file_where_a_directory_must_be", {{"plain", "file"}, {"plain/below", kEvil}}, false, {"cannot create"}, ""},
+    {"a_directory_where_a_file_must_be", {{"plain/below", "below"}, {"plain", kEvil}}, false,
+     {"a directory is in the way"}, ""},
     {"data_past_the_end", {{"evil", "four", 4000}}, true, {"member data past the end of the archive"}, ""},
     {"packed_size_of_4_gib", {{"evil", "four", 0xFFFFFFFF}}, true, {"member data past the end of the archive"}, ""},
     {"unpacked_size_of_4_gib", {{"evil", "four", -1, 0xFFFFFFFF}}, false, {"CRC error"}, ""},

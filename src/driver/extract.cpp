@@ -15,6 +15,7 @@
 #include "archive/dos_time.h"
 #include "archive/member.h"
 #include "codec/methods.h"
+#include "driver/fatal.h"
 #include "driver/formatting.h"
 #include "driver/options.h"
 #include "driver/prompts.h"
@@ -61,27 +62,6 @@ const char* lastDirectory = nullptr;
 bool skipLastDirectory = false;
 
 
-
-// The file being written for the current member: if the run ends before the
-// member is finished (an interrupt, a fatal error), it is removed at exit so
-// that no half-written file is left under a good name.
-char unfinishedOutput[PATH_MAX_TEXT];
-
-// Also when broken files are kept: a member cut off by the end of the run is
-// not a broken member but an unfinished one.
-void remove_unfinished_output() {
-  if (unfinishedOutput[0]) path_unlink(PathName(unfinishedOutput));
-  unfinishedOutput[0] = '\0';
-}
-
-void mark_unfinished(const char* path) {
-  static bool cleanupInstalled = false;
-  if (!cleanupInstalled) {
-    atexit(remove_unfinished_output);
-    cleanupInstalled = true;
-  }
-  strcpy(unfinishedOutput, path);
-}
 
 // The names quoted by "%: read error" and "%: write error" during a member.
 PathName& read_source() {
@@ -506,7 +486,7 @@ void write_member(ArchiveFile* archive, PathName& output, int mode, int errorsBe
   } else if (!options.keepBroken) {
     path_unlink(output);
   }
-  unfinishedOutput[0] = '\0';
+  mark_finished();
 }
 
 }  // namespace

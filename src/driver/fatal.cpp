@@ -1,6 +1,9 @@
 // What the fatal path undoes for the driver: the temporary archive goes, an
-// old archive moved aside comes back.
+// old archive moved aside comes back, a half-extracted file goes. It may run
+// from a signal handler, so it only unlinks and renames names it holds.
 #include "driver/fatal.h"
+
+#include <cstring>
 
 #include "driver/options.h"
 #include "platform/fatal.h"
@@ -8,7 +11,13 @@
 
 namespace {
 
-void undo_unfinished_archive() {
+char unfinishedOutput[PATH_MAX_TEXT];
+
+void undo_unfinished_work() {
+  if (unfinishedOutput[0]) {
+    path_unlink_text(unfinishedOutput);
+    unfinishedOutput[0] = '\0';
+  }
   if (driverState.tempArchiveOpen && driverState.tempArchivePath) {
     driverState.tempArchiveOpen = 0;
     path_unlink(*driverState.tempArchivePath);
@@ -24,4 +33,11 @@ void undo_unfinished_archive() {
 
 }  // namespace
 
-void install_archive_cleanup() { set_fatal_cleanup(undo_unfinished_archive); }
+void install_archive_cleanup() { set_fatal_cleanup(undo_unfinished_work); }
+
+void mark_unfinished(const char* path) {
+  // Too long a name was refused when the file was made; keep what fits.
+  strncpy(unfinishedOutput, path, sizeof unfinishedOutput - 1);
+}
+
+void mark_finished() { unfinishedOutput[0] = '\0'; }

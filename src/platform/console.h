@@ -143,6 +143,6 @@ void install_interrupt_handler();
 // record where it went, which must happen together.
 void hold_interrupts();
 void release_interrupts();
-// Closes handles 3..99 and ends the run through fatal_error with the text of
+// Closes handles 3..99 and ends the run through fatal_signal with the text of
 // the signal (message 95 for an interrupt or a request to end).
 void on_interrupt(int signal);

@@ -29,7 +29,7 @@ void on_interrupt(int signal) {
     default: text = "unknown error"; break;
   }
   for (int fd = 3; fd < 100; ++fd) close(fd);
-  fatal_error(text);
+  fatal_signal(text);
 }
 
 namespace {

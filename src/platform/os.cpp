@@ -69,7 +69,9 @@ int path_mkdir(const PathName& path) { return ::mkdir(full(path), 0777) == 0 ? 0
 
 int path_rmdir(const PathName& path) { return ::rmdir(full(path)) == 0 ? 0 : -1; }
 
-int path_unlink(const PathName& path) { return ::unlink(full(path)) == 0 ? 0 : -1; }
+int path_unlink(const PathName& path) { return path_unlink_text(full(path)); }
+
+int path_unlink_text(const char* path) { return ::unlink(path) == 0 ? 0 : -1; }
 
 int path_rename(const PathName& from, const PathName& to) {
   to.full_path(secondText);

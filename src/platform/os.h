@@ -46,6 +46,7 @@ inline bool same_file(const FileStatus& a, const FileStatus& b) { return a.devic
 int path_mkdir(const PathName& path);                   // 0 or -1
 int path_rmdir(const PathName& path);                   // 0 or -1
 int path_unlink(const PathName& path);                  // 0 or -1
+int path_unlink_text(const char* path);                 // the same for a path text; safe in a signal handler
 int path_rename(const PathName& from, const PathName& to);  // 0 or -1
 int path_chmod(const PathName& path, int mode);         // only FS_WRITABLE has an effect; 0 or -1
 // Sets the permission bits 0777 of mode exactly (set-id and sticky bits never); 0 or -1.

@@ -61,8 +61,6 @@ enum MemberMode : int {
 const char* lastDirectory = nullptr;
 bool skipLastDirectory = false;
 
-
-
 // The names quoted by "%: read error" and "%: write error" during a member.
 PathName& read_source() {
   static PathName name("");

@@ -36,8 +36,11 @@ void undo_unfinished_work() {
 void install_archive_cleanup() { set_fatal_cleanup(undo_unfinished_work); }
 
 void mark_unfinished(const char* path) {
-  // Too long a name was refused when the file was made; keep what fits.
-  strncpy(unfinishedOutput, path, sizeof unfinishedOutput - 1);
+  // Paths hold at most PATH_MAX_TEXT - 1 bytes; a cut name is never recorded,
+  // since the clean-up would remove some other file.
+  const size_t length = strlen(path);
+  unfinishedOutput[0] = '\0';
+  if (length < sizeof unfinishedOutput) memcpy(unfinishedOutput, path, length + 1);
 }
 
 void mark_finished() { unfinishedOutput[0] = '\0'; }

@@ -1,8 +1,10 @@
 // The driver's part of the fatal path.
 #pragma once
 
-// Makes fatal_error remove a half-written temporary archive and put back an
-// old archive moved aside (installed at start-up, before any archive is touched).
+// Makes the fatal path (fatal_error, and fatal_signal from a signal handler)
+// remove a half-written temporary archive and the half-extracted file, and put
+// back an old archive moved aside (installed at start-up, before any archive
+// is touched).
 void install_archive_cleanup();
 
 // The file being written for the current member: if the run ends before the

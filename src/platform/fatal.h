@@ -3,8 +3,9 @@
 #pragma once
 
 // Reports message as a counted error, runs the clean-up the program
-// installed (the driver removes a half-written temporary archive and puts
-// back an old archive moved aside), and ends the process with status 1.
+// installed (the driver removes a half-written temporary archive and a
+// half-extracted file, and puts back an old archive moved aside), and ends
+// the process with status 1.
 [[noreturn]] void fatal_error(const char* message);
 
 // The same for an ending signal, from its handler: the process ends at once
